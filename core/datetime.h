@@ -1,0 +1,30 @@
+#pragma once
+// Conversions between day counts (days since 1899-12-30) and calendar fields, and the text forms
+// the system writes. All of it is pure arithmetic; no time zone is involved here.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kest {
+
+struct CivilTime {
+    int year = 1899, month = 12, day = 30, hour = 0, minute = 0, second = 0;
+};
+
+// Whole seconds since 1970-01-01 00:00 to days since 1899-12-30 and back.
+double UnixToDays(int64_t unixSeconds);
+int64_t DaysToUnix(double days);
+
+CivilTime DaysToCivil(double days);
+double CivilToDays(const CivilTime& t);
+
+// "yyyy-mm-dd hh:mm:ss"
+std::string FormatDateTime(double days);
+// "hh:mm:ss"
+std::string FormatTime(double days);
+// "yyyymmdd"
+std::string FormatDateCompact(double days);
+// Reads "yyyy-mm-dd hh:mm:ss" (the time may be left out); nothing on malformed text.
+std::optional<double> ParseDateTime(const std::string& text);
+
+}  // namespace kest
