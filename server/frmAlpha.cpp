@@ -1,0 +1,237 @@
+#include "server/frmAlpha.h"
+
+#include "core/datetime.h"
+#include "core/report.h"
+#include "platform/sockets.h"
+#include "platform/timer.h"
+
+namespace modMain {
+namespace {
+
+// The tick's "request just handled" picture goes back to "running" after this long.
+constexpr double kTrayHold = 1.0 * kest::kSecond;
+
+}  // namespace
+
+frmAlpha::frmAlpha(HostServices host)
+    : host_(std::move(host)),
+      log_(settings, *host_.clock, host_.programDir),
+      reporter_(settings, *host_.clock, log_,
+                ReportFacts{
+                    .localIPs = [this] { return LocalIPs; },
+                    .running = [this] { return Running; },
+                    .interactive = [this] { return Interactive; },
+                    .totalRequests = [this] { return TotalRequests; },
+                    .cacheCount = {},
+                    .startTime = [this] { return StartTime; },
+                    .saveBlocks = {},
+                    .hostsFile =
+                        [this] {
+                            return settings.Hosts.empty() ? std::filesystem::path{}
+                                                          : std::filesystem::path(settings.Hosts);
+                        },
+                    .programDir = host_.programDir,
+                    .dataDir = host_.programDir / "data",
+                },
+                host_.prompt, host_.eventLog, host_.launcher),
+      timer_(std::make_unique<platform::Timer>(1000)) {
+    previousSink_ = InstallErrorSink(reporter_);
+    timer_->OnTimeout = [this] { Timer(); };
+}
+
+frmAlpha::~frmAlpha() {
+    timer_->Stop();
+    CloseDNSSockets();
+    reloadSocket_.reset();
+    kest::SetErrorSink(std::move(previousSink_));
+}
+
+void frmAlpha::LoadSettings(const std::vector<std::string>& localIPs) {
+    LocalIPs = localIPs;
+    LoadINI(settings, IniFile(), LocalIPs);
+}
+
+void frmAlpha::Begin() {
+    try {
+        StartTime = Clock().Now();
+        // A user is present only on a desktop start with a display to show boxes on.
+        Interactive = !settings.NTService && host_.displayAvailable;
+        if (host_.tray) {
+            if (!settings.Name.empty()) host_.tray->SetTip(settings.Name);
+            host_.tray->Show();
+        }
+        TrayIcon = -1;
+
+        reloadSocket_ = std::make_unique<platform::UdpSocket>();
+        reloadSocket_->OnData = [this](const platform::Datagram& d) { OnReloadData(d); };
+        if (!reloadSocket_->Bind("127.0.0.1", 0)) {
+            AddLine(kLogEvent, "Binding reload port failed: " +
+                                   std::to_string(reloadSocket_->LastError().number) + " " +
+                                   reloadSocket_->LastError().text);
+        }
+        settings.ReloadPort = reloadSocket_->LocalPort();
+
+        timer_->Start();
+        AddLine(kLogEvent, "Program started.");
+        StartServer();
+        SaveINI(settings, IniFile());
+    } catch (...) {
+        kest::ReportError("frmAlpha Begin");
+    }
+}
+
+void frmAlpha::ServiceStart() {
+    AddLine(kLogEvent, "NT Service Started.");
+    Begin();
+}
+
+void frmAlpha::ServiceStop() {
+    Stopping = true;
+    AddLine(kLogEvent, "NT Service Stopped.");
+    CloseDown();
+}
+
+void frmAlpha::CloseRequest() {
+    if (Stopping) return;
+    CloseDown();
+}
+
+void frmAlpha::TrayClick() {
+    Interactive = host_.displayAvailable;
+}
+
+bool frmAlpha::StartServer() {
+    if (Running) return true;
+    const std::string bind = settings.DNSBind == "0.0.0.0" ? std::string() : settings.DNSBind;
+    try {
+        const auto port = static_cast<uint16_t>(
+            settings.DNSPort > 0 && settings.DNSPort < 65536 ? settings.DNSPort : 53);
+        dnsSocket_ = std::make_unique<platform::UdpSocket>();
+        dnsSocket_->OnData = [this](const platform::Datagram& d) { OnDNSData(d); };
+        tcpListener_ = std::make_unique<platform::TcpListener>();
+        tcpListener_->OnConnectionRequest = [this](std::unique_ptr<platform::TcpConnection> c) {
+            OnTcpConnection(std::move(c));
+        };
+        const bool bound =
+            dnsSocket_->Bind(bind, port) && tcpListener_->Bind(bind, port) && tcpListener_->Listen();
+        if (!bound) {
+            // Nothing stays bound, so a later start can succeed.
+            CloseDNSSockets();
+            Running = false;
+            if (!bind.empty()) {
+                SetStatus("Could not start DNS service on " + bind);
+                DoTray(2);
+                AddLine(kLogEvent,
+                        "Binding DNS service to " + bind + " failed - DNS service not started!");
+                if (Interactive) Warn("Could not start DNS service on " + bind);
+            } else {
+                SetStatus("Could not start DNS service.");
+                DoTray(2);
+                AddLine(kLogEvent, "Binding DNS service failed - DNS service not started!");
+                if (Interactive)
+                    Warn("Could not start DNS service!\n\nPort used by other DNS server.");
+            }
+            return false;
+        }
+        AddLine(kLogEvent,
+                bind.empty() ? std::string("DNS service started.") : "DNS service started on " + bind);
+        Running = true;
+        SetStatus("Uptime...");
+        DoTray(0);
+        return true;
+    } catch (...) {
+        kest::ReportError("modMain StartServer");
+        return false;
+    }
+}
+
+void frmAlpha::PauseServer() {
+    if (!Running) return;
+    try {
+        CloseDNSSockets();
+        Running = false;
+        AddLine(kLogEvent, "Server paused.");
+        SetStatus("Paused");
+        DoTray(2);
+    } catch (...) {
+        kest::ReportError("modMain PauseServer");
+    }
+}
+
+void frmAlpha::CloseDown() {
+    if (closedDown_) return;
+    closedDown_ = true;
+    try {
+        timer_->Stop();
+        PauseServer();
+        log_.CloseFile();
+    } catch (...) {
+        kest::ReportError("modMain CloseDown");
+    }
+    if (host_.tray) host_.tray->Remove();
+    if (OnUnload) OnUnload();
+}
+
+void frmAlpha::Timer() {
+    try {
+        // Step 1: the data is loaded once, on the first tick with the service running.
+        if (Running && !Loaded) LoadData();
+
+        // Step 5: clear the count of the second that comes next.
+        const kest::CivilTime t = kest::DaysToCivil(Clock().LocalNow());
+        SecondCounts[static_cast<size_t>((t.second + 1) % 60)] = 0;
+
+        // Step 7: the "request handled" picture shows for about a second.
+        if (TrayIcon == 1 && Clock().Now() - LastTrayTime > kTrayHold) DoTray(0);
+    } catch (...) {
+        kest::ReportError("frmAlpha Timer");
+    }
+}
+
+void frmAlpha::LoadData() {
+    Loaded = true;
+}
+
+void frmAlpha::DoTray(int icon) {
+    LastTrayTime = Clock().Now();
+    if (icon != TrayIcon) {
+        TrayIcon = icon;
+        if (host_.tray) host_.tray->SetIcon(icon);
+    }
+}
+
+void frmAlpha::SetStatus(const std::string& text) { StatusText = text; }
+
+uint16_t frmAlpha::ReloadSocketPort() const {
+    return reloadSocket_ ? reloadSocket_->LocalPort() : 0;
+}
+
+uint16_t frmAlpha::DNSPortInUse() const { return dnsSocket_ ? dnsSocket_->LocalPort() : 0; }
+
+bool frmAlpha::TimerActive() const { return timer_->IsActive(); }
+
+void frmAlpha::CloseDNSSockets() {
+    if (dnsSocket_) dnsSocket_->Close();
+    if (tcpListener_) tcpListener_->Close();
+    dnsSocket_.reset();
+    tcpListener_.reset();
+}
+
+void frmAlpha::OnReloadData(const platform::Datagram&) {
+    // The reload commands arrive with the zone store.
+}
+
+void frmAlpha::OnDNSData(const platform::Datagram&) {
+    // Request intake arrives with the zone store and the resolver.
+}
+
+void frmAlpha::OnTcpConnection(std::unique_ptr<platform::TcpConnection> c) {
+    // Queries over TCP and zone transfers come later; the connection is closed.
+    if (c) c->Close();
+}
+
+void frmAlpha::Warn(const std::string& text) {
+    if (host_.prompt) host_.prompt->Message(platform::IPrompt::Icon::Warning, "Kestrune", text);
+}
+
+}  // namespace modMain

@@ -1,0 +1,114 @@
+#pragma once
+// The server's hidden main object: the process-wide state, the sockets it owns, start-up, the
+// one-second timer, pausing and shutdown. Tests build their own with fakes for the host.
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/clock.h"
+#include "platform/host.h"
+#include "server/activity_log.h"
+#include "server/error_report.h"
+#include "server/settings.h"
+
+namespace platform {
+class UdpSocket;
+class TcpListener;
+class TcpConnection;
+class Timer;
+struct Datagram;
+}  // namespace platform
+
+namespace modMain {
+
+// What the process hands the server: the clock and the host facilities it may use.
+struct HostServices {
+    const kest::IClock* clock = nullptr;
+    platform::IPrompt* prompt = nullptr;  // message boxes; null shows nothing
+    platform::ITray* tray = nullptr;      // null keeps the state only
+    platform::IEventLog* eventLog = nullptr;
+    platform::ILauncher* launcher = nullptr;
+    platform::IEventPump* pump = nullptr;
+    std::filesystem::path programDir;
+    bool displayAvailable = false;  // a user could see boxes and the tray
+};
+
+class frmAlpha {
+public:
+    explicit frmAlpha(HostServices host);
+    ~frmAlpha();
+    frmAlpha(const frmAlpha&) = delete;
+    frmAlpha& operator=(const frmAlpha&) = delete;
+
+    // Process-wide state.
+    Settings settings;
+    std::vector<std::string> LocalIPs;
+    bool Running = false;
+    bool Interactive = false;
+    bool Loaded = false;
+    bool Stopping = false;
+    double StartTime = 0;
+    double TotalRequests = 0;
+    std::array<int16_t, 60> SecondCounts{};
+    int TrayIcon = -1;
+    double LastTrayTime = 0;
+    double LastSecondaryCheck = 0;
+    std::string StatusText;  // the status bar's first panel
+
+    std::filesystem::path IniFile() const { return host_.programDir / "kestrund.ini"; }
+    std::filesystem::path ProgramDir() const { return host_.programDir; }
+    const kest::IClock& Clock() const { return *host_.clock; }
+    ActivityLog& Log() { return log_; }
+    ErrorReporter& Reporter() { return reporter_; }
+    void AddLine(int kind, std::string_view text) { log_.AddLine(kind, text); }
+
+    // Start-up and shutdown.
+    void LoadSettings(const std::vector<std::string>& localIPs);
+    void Begin();
+    void ServiceStart();  // the service's start event
+    void ServiceStop();   // the service's stop event
+    bool StartServer();
+    void PauseServer();
+    void CloseDown();
+    // A close request from the desktop (session end, window close, signal).
+    void CloseRequest();
+    void TrayClick();
+
+    // One tick of the one-second timer.
+    void Timer();
+    void DoTray(int icon);
+    void SetStatus(const std::string& text);
+
+    // The port the reload socket is bound to, 0 when none.
+    uint16_t ReloadSocketPort() const;
+    uint16_t DNSPortInUse() const;
+    bool TimerActive() const;
+
+    // Runs when CloseDown has finished: the process ends its event loop.
+    std::function<void()> OnUnload;
+
+private:
+    void LoadData();
+    void CloseDNSSockets();
+    void OnReloadData(const platform::Datagram& d);
+    void OnDNSData(const platform::Datagram& d);
+    void OnTcpConnection(std::unique_ptr<platform::TcpConnection> c);
+    void Warn(const std::string& text);
+
+    HostServices host_;
+    ActivityLog log_;
+    ErrorReporter reporter_;
+    kest::ErrorSink previousSink_;
+    std::unique_ptr<platform::UdpSocket> dnsSocket_;
+    std::unique_ptr<platform::TcpListener> tcpListener_;
+    std::unique_ptr<platform::UdpSocket> reloadSocket_;
+    std::unique_ptr<platform::Timer> timer_;
+    bool closedDown_ = false;
+};
+
+}  // namespace modMain
