@@ -1,0 +1,348 @@
+"""Cross-check of the codec (core/modDNS) against dnspython.
+
+Random replies built with dnspython (compressed names, every kept type, other types and classes,
+names our decoder must refuse) are decoded by the C++ probe and compared with dnspython's own
+view; replies built by our encoder are decoded by dnspython and compared with what was encoded;
+ZipName is compared byte for byte with a literal Python transcription of Part 1.1's algorithm.
+
+The probe executable is given by --probe=PATH or the environment variable KEST_CODEC_PROBE.
+"""
+
+import os
+import random
+import socket
+import struct
+import subprocess
+
+import dns.flags
+import dns.message
+import dns.name
+import dns.rdata
+import dns.rdataclass
+import dns.rdatatype
+import dns.rrset
+import pytest
+
+KEPT = {1: "A", 2: "NS", 5: "CNAME", 6: "SOA", 12: "PTR", 15: "MX", 16: "TXT", 33: "SRV"}
+CAP = 604800
+LABELS = ["www", "mail", "ns1", "ns2", "zone", "org", "example", "Com", "a", "b-c", "_sip",
+          "_tcp", "x1"]
+
+
+@pytest.fixture(scope="module")
+def probe(request):
+    path = None
+    try:
+        path = request.config.getoption("--probe")
+    except ValueError:
+        path = None
+    path = path or os.environ.get("KEST_CODEC_PROBE")
+    if not path:
+        pytest.fail("no probe: give --probe=PATH or set KEST_CODEC_PROBE")
+    proc = subprocess.Popen([path], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    class Probe:
+        def ask(self, line, until_end=False):
+            proc.stdin.write(line + "\n")
+            proc.stdin.flush()
+            out = []
+            while True:
+                got = proc.stdout.readline()
+                assert got, "probe ended"
+                got = got.rstrip("\n")
+                out.append(got)
+                if not until_end or got.startswith("END "):
+                    return out
+
+    yield Probe()
+    proc.stdin.close()
+    proc.wait(timeout=10)
+
+
+def hx(b):
+    return b.hex() if b else "-"
+
+
+# ---- dnspython's view of names and data in our in-memory form -------------------------------------
+
+def text_of(name):
+    """The design's text form of a dnspython name, or None when our decoder must refuse it."""
+    labels = [l for l in name.labels if l]
+    for l in labels:
+        if any(c == 0x2E or c < 0x21 or c == 0x7F for c in l):
+            return None
+    if not labels:
+        return "."
+    return ".".join(l.decode("latin-1").lower() for l in labels) + "."
+
+
+def data_of(rd):
+    """The in-memory Data of a kept rdata (bytes), or None when the record must not be kept."""
+    t = rd.rdtype
+    if t == 1:
+        return socket.inet_aton(rd.address)
+    if t in (2, 5, 12):
+        n = text_of(rd.target)
+        return None if n is None else n.encode("latin-1")
+    if t == 6:
+        m, r = text_of(rd.mname), text_of(rd.rname)
+        if m is None or r is None:
+            return None
+        return (m.encode("latin-1") + b"\0" + r.encode("latin-1") + b"\0" +
+                struct.pack(">5I", rd.serial, rd.refresh, rd.retry, rd.expire, rd.minimum))
+    if t == 15:
+        n = text_of(rd.exchange)
+        return None if n is None else struct.pack(">H", rd.preference) + n.encode("latin-1")
+    if t == 16:
+        return b"".join(bytes([len(s)]) + s for s in rd.strings)
+    if t == 33:
+        n = text_of(rd.target)
+        return None if n is None else struct.pack(">3H", rd.priority, rd.weight,
+                                                  rd.port) + n.encode("latin-1")
+    return None
+
+
+# ---- random dnspython replies ---------------------------------------------------------------------
+
+def rand_label(rng):
+    l = rng.choice(LABELS)
+    if rng.random() < 0.3:
+        l = "".join(c.upper() if rng.random() < 0.5 else c for c in l)
+    return l
+
+
+def rand_name(rng, bad_ok=True):
+    n = rng.randint(0, 4)
+    labels = [rand_label(rng) for _ in range(n)]
+    if bad_ok and labels and rng.random() < 0.05:
+        labels[0] = rng.choice([r"a\032b", r"x\.y", r"q\127"])
+    return dns.name.from_text(".".join(labels) + "." if labels else ".")
+
+
+def rand_rdata(rng, t):
+    n = lambda: rand_name(rng).to_text()
+    if t == 1:
+        text = ".".join(str(rng.randint(0, 255)) for _ in range(4))
+    elif t in (2, 5, 12):
+        text = n()
+    elif t == 6:
+        text = "%s %s %d %d %d %d %d" % (n(), n(), rng.randint(0, 2**32 - 1), rng.randint(0, 2**32 - 1),
+                                         rng.randint(0, 2**32 - 1), rng.randint(0, 2**32 - 1),
+                                         rng.randint(0, 2**32 - 1))
+    elif t == 15:
+        text = "%d %s" % (rng.randint(0, 65535), n())
+    elif t == 16:
+        parts = []
+        for _ in range(rng.randint(1, 3)):
+            s = "".join(rng.choice("abc xyz,\"\\") for _ in range(rng.randint(0, 12)))
+            parts.append('"' + s.replace("\\", "\\\\").replace('"', '\\"') + '"')
+        text = " ".join(parts)
+    elif t == 33:
+        text = "%d %d %d %s" % (rng.randint(0, 65535), rng.randint(0, 65535), rng.randint(0, 65535),
+                                n())
+    elif t == 28:
+        text = "2001:db8::%x" % rng.randint(1, 65535)
+    elif t == 13:
+        text = '"cpu" "os"'
+    else:
+        raise AssertionError(t)
+    return dns.rdata.from_text(dns.rdataclass.IN, t, text)
+
+
+def rand_reply(rng):
+    q = dns.message.make_query(rand_name(rng, bad_ok=False), rng.choice([1, 2, 15, 255]))
+    r = dns.message.make_response(q)
+    r.flags |= dns.flags.AA if rng.random() < 0.5 else 0
+    for section in (r.answer, r.authority, r.additional):
+        used = set()  # dnspython would merge a second rrset of a name and type (and its TTL)
+        for _ in range(rng.randint(0, 5)):
+            t = rng.choice(list(KEPT) + [28, 13])
+            owner = rand_name(rng)
+            if (owner, t) in used:
+                continue
+            used.add((owner, t))
+            ttl = rng.choice([0, 60, 3600, CAP, CAP + 1, 8 * 86400, 2**31 - 1])
+            rd = rand_rdata(rng, t)
+            if rng.random() < 0.1:
+                # Another class, the same bytes: 0x8001 would pass for IN in a 15-bit read.
+                rd = dns.rdata.GenericRdata(rng.choice([2, 4, 254, 0x8001]), t,
+                                            rd.to_digestable())
+            rrs = dns.rrset.RRset(owner, rd.rdclass, t)
+            rrs.add(rd, ttl)
+            section.append(rrs)
+    return r
+
+
+def expected_records(wire):
+    """dnspython's view of the kept records of a reply: sorted (sec, name, type, ttl, hexdata)."""
+    m = dns.message.from_wire(wire)
+    out = []
+    for sec, section in ((2, m.answer), (3, m.authority), (4, m.additional)):
+        for rrs in section:
+            if rrs.rdclass != dns.rdataclass.IN or rrs.rdtype not in KEPT:
+                continue
+            owner = text_of(rrs.name)
+            for rd in rrs:
+                d = data_of(rd)
+                if owner is None or d is None:
+                    continue
+                out.append((sec, owner, int(rrs.rdtype), min(rrs.ttl, CAP), d.hex()))
+    return sorted(out)
+
+
+def decoded_records(probe, wire):
+    lines = probe.ask("D " + wire.hex(), until_end=True)
+    q = lines[0].split()
+    recs = []
+    for l in lines[1:-1]:
+        _, sec, name, t, ttl, data = l.split(" ")
+        recs.append((int(sec), name, int(t), int(ttl), "" if data == "-" else data))
+    return q, sorted(recs), lines[-1] == "END 1"
+
+
+def test_decoder_matches_dnspython_on_random_replies(probe):
+    rng = random.Random(20261208)
+    kinds = set()
+    for _ in range(400):
+        r = rand_reply(rng)
+        wire = r.to_wire()  # dnspython compresses owner and RDATA names
+        q, got, complete = decoded_records(probe, wire)
+        assert complete
+        want = expected_records(wire)
+        assert got == want, r.to_text()
+        assert q[1] == text_of(r.question[0].name)
+        kinds.update(t for _, _, t, _, _ in want)
+    assert kinds == set(KEPT)
+
+
+def test_truncated_replies_keep_the_records_before_the_cut(probe):
+    rng = random.Random(5)
+    for _ in range(100):
+        wire = rand_reply(rng).to_wire()
+        cut = rng.randint(12, len(wire) - 1) if len(wire) > 12 else 12
+        q, got, complete = decoded_records(probe, wire[:cut])
+        assert len(got) <= len(expected_records(wire))
+        if cut < len(wire):
+            # Anything decoded from a cut message was also decoded from the whole one.
+            _, whole, _ = decoded_records(probe, wire)
+            for rec in got:
+                assert rec in whole
+
+
+# ---- our encoder, decoded by dnspython ------------------------------------------------------------
+
+def rand_text_name(rng):
+    labels = [rand_label(rng) for _ in range(rng.randint(0, 4))]
+    return ".".join(labels) + ("." if labels and rng.random() < 0.7 else "")
+
+
+def our_record(rng):
+    t = rng.choice(list(KEPT))
+    n = lambda: norm(rand_text_name(rng))
+    if t == 1:
+        data = bytes(rng.randint(0, 255) for _ in range(4))
+    elif t in (2, 5, 12):
+        data = n().encode()
+    elif t == 6:
+        data = (n().encode() + b"\0" + n().encode() + b"\0" +
+                struct.pack(">5I", *(rng.randint(0, 2**32 - 1) for _ in range(5))))
+    elif t == 15:
+        data = struct.pack(">H", rng.randint(0, 65535)) + n().encode()
+    elif t == 16:
+        data = b"".join(bytes([len(s)]) + s for s in
+                        (bytes(rng.choice(b"abc xyz") for _ in range(rng.randint(0, 9)))
+                         for _ in range(rng.randint(1, 3))))
+    else:
+        data = struct.pack(">3H", *(rng.randint(0, 65535) for _ in range(3))) + n().encode()
+    return t, rand_text_name(rng), data
+
+
+def norm(text):
+    """The absolute lower-case form of a name as ZipName encodes it."""
+    labels = [l for l in text.split(".") if l]
+    return ".".join(labels).lower() + "." if labels else "."
+
+
+def test_encoder_output_decodes_in_dnspython(probe):
+    rng = random.Random(99)
+    compressed = 0
+    for _ in range(300):
+        recs, single = [], set()
+        for _ in range(rng.randint(1, 12)):
+            t, o, d = our_record(rng)
+            if t in (5, 6):  # dnspython keeps one CNAME or SOA per name (a later one replaces)
+                if norm(o) in single:
+                    continue
+                single.add(norm(o))
+            recs.append((t, o, d))
+        line = "B " + " ".join("%d:%s:%s" % (t, hx(o.encode()), hx(d)) for t, o, d in recs)
+        out = probe.ask(line)[0]
+        assert out.startswith("B ") and out[2:] not in ("REFUSED", "MISMATCH"), out
+        wire = bytes.fromhex(out[2:])
+        m = dns.message.from_wire(wire)
+        got = []
+        for rrs in m.answer:
+            for rd in rrs:
+                got.append((int(rrs.rdtype), text_of(rrs.name), data_of(rd).hex()))
+        want = [(t, norm(o), d.hex()) for t, o, d in recs]
+        # dnspython groups equal rrsets; compare as multisets without duplicates.
+        assert sorted(set(got)) == sorted(set(want))
+        if b"\xc0" in wire[12:]:
+            compressed += 1
+    assert compressed > 200
+
+
+# ---- ZipName against the Part's algorithm, transcribed literally ----------------------------------
+
+def zipname_literal(msg, name):
+    labels, rest = [], name
+    while True:
+        rest = rest.lstrip(".")
+        if not rest:
+            break
+        head, _, rest = rest.partition(".")
+        labels.append(head.encode("latin-1"))
+    for l in labels:
+        if len(l) > 63 or any(c < 0x21 or c == 0x7F for c in l):
+            return None
+    enc = b"".join(bytes([len(l)]) + l for l in labels) + b"\0"
+    if len(enc) > 255:
+        return None
+    if enc == b"\0":
+        return enc
+    while True:
+        out, pos, changed = b"", 0, False
+        while True:
+            v = enc[pos]
+            if v == 0 or v >= 192:
+                out += enc[pos:]
+                break
+            p = msg.find(enc[pos:])
+            if p != -1 and p <= 16383:
+                out += bytes([p // 256 + 192, p & 0xFF])
+                changed = True
+                break
+            out += enc[pos:pos + v + 1]
+            pos += v + 1
+        enc = out
+        if not changed:
+            return enc
+
+
+def test_zipname_matches_the_literal_algorithm(probe):
+    rng = random.Random(3)
+    for _ in range(1500):
+        msg = os.urandom(0)
+        for _ in range(rng.randint(0, 8)):
+            n = rand_text_name(rng)
+            z = zipname_literal(msg, n)
+            msg += (z or b"") + bytes(rng.randint(0, 255) for _ in range(rng.randint(0, 3)))
+        name = rand_text_name(rng)
+        if rng.random() < 0.05:
+            name = "x" * rng.choice([63, 64]) + "." + name
+        want = zipname_literal(msg, name)
+        got = probe.ask("Z %s %s" % (hx(msg), hx(name.encode())))[0]
+        assert got == "Z " + (want.hex() if want else "-"), (msg, name)
+        if want:
+            u = probe.ask("U %s %d" % (hx(msg + want), len(msg)))[0]
+            assert u == "U " + (norm(name) if norm(name) != "." else "-")
