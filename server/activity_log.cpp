@@ -76,8 +76,8 @@ void ActivityLog::WriteFileLine(const std::string& line, double localNow) {
         const std::filesystem::path folder = LogFolder();
         ::mkdir(folder.c_str(), 0755);  // an existing folder is fine
         const std::filesystem::path path = folder / (today + ".log");
-        file_ = std::fopen(path.c_str(), "ab");
-        if (!file_) return;  // skipped; the next line tries again
+        file_ = std::fopen(path.c_str(), "abe");  // not inherited by programs we start
+        if (!file_) return;                       // skipped; the next line tries again
         fileDate_ = today;
     }
     const bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&

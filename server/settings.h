@@ -32,7 +32,7 @@ struct Settings {
     int32_t HostsTTL = 3600;
     std::string PrimaryIP;              // default: first local address or 127.0.0.1
     std::string DNSBind;                // empty: all addresses
-    int32_t DNSPort = kDefaultDNSPort;  // "DNSPort:" is written only when not 53
+    int32_t DNSPort = kDefaultDNSPort;  // written only when not 53; outside 1..65535 reads as 53
     bool StartMini = false;
     std::string DNSRecursion = "<all>";
     bool AutoCNAME = false;
