@@ -201,7 +201,8 @@ bool Service::InstallUnit(const std::string& serviceName, const std::string& des
         lastError_ = std::string("Could not write the unit file: ") + e.what();
         return false;
     }
-    return RunSystemctl({"daemon-reload"}, true) && RunSystemctl({"enable", serviceName}, true);
+    return RunSystemctl({"daemon-reload"}, true) &&
+           RunSystemctl({"enable", serviceName + ".service"}, true);
 }
 
 bool Service::UninstallUnit(const std::string& serviceName) {

@@ -14,7 +14,7 @@ class Service {
     using Environment = std::vector<std::pair<std::string, std::string>>;
 
     // Writes <unitdir>/<serviceName>.service (atomically), then runs "systemctl daemon-reload"
-    // and "systemctl enable <serviceName>". environment becomes Environment= lines (for
+    // and "systemctl enable <serviceName>.service". environment becomes Environment= lines (for
     // KESTRUNE_HOME, say). False, with LastError, when anything failed.
     bool InstallUnit(const std::string& serviceName, const std::string& description,
                      const std::filesystem::path& execPath, const std::vector<std::string>& args,

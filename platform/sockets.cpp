@@ -86,14 +86,11 @@ union PktInfoControl {
 
 }  // namespace
 
-bool SocketError::IsConnectionReset() const {
-    return number == ECONNRESET || number == ECONNREFUSED;
-}
-
-SocketError SocketError::FromErrno(int err) {
+SocketError SocketError::FromErrno(int err, bool udp) {
     SocketError e;
     e.number = err;
     e.text = std::strerror(err);
+    e.connectionReset = err == ECONNRESET || (udp && err == ECONNREFUSED);
     return e;
 }
 
@@ -117,7 +114,7 @@ struct UdpSocket::Impl {
 
     explicit Impl(UdpSocket* o) : owner(o) {}
 
-    void Fail(int err) { error = SocketError::FromErrno(err); }
+    void Fail(int err) { error = SocketError::FromErrno(err, true); }
 
     bool ApplyOptions() {
         if (broadcast && !SetIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1)) return false;
@@ -215,7 +212,7 @@ struct UdpSocket::Impl {
                 if (onError) onError(error);
                 if (!token->alive || token->generation != generation) return;
                 // The kernel hands out a pending error once; anything else would repeat.
-                if (SocketError::FromErrno(err).IsConnectionReset()) {
+                if (error.IsConnectionReset()) {
                     --budget;
                     continue;
                 }

@@ -28,11 +28,14 @@ enum SocketState : int {
 struct SocketError {
     int number = 0;    // errno; 0 for none
     std::string text;  // strerror text
+    bool connectionReset = false;
 
-    // ECONNRESET, or ECONNREFUSED after an ICMP port unreachable: "connection reset by the peer",
-    // which handlers do not report.
-    bool IsConnectionReset() const;
-    static SocketError FromErrno(int err);
+    // "Connection reset by the peer", which handlers do not report: ECONNRESET, and on a UDP
+    // socket also ECONNREFUSED (what an ICMP port unreachable turns into). A refused TCP connect
+    // is not a reset.
+    bool IsConnectionReset() const { return connectionReset; }
+    // connectionReset is set for ECONNRESET; udp also sets it for ECONNREFUSED.
+    static SocketError FromErrno(int err, bool udp = false);
 };
 
 struct Datagram {

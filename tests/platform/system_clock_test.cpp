@@ -1,0 +1,42 @@
+#include "platform/system_clock.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <cmath>
+
+#include "core/datetime.h"
+#include "tests/platform/temp_dir.h"
+
+using kest::test::ScopedEnv;
+
+TEST(SystemClock, UtcInWholeSecondsAndLocalTimeByTheZoneRules) {
+    platform::SystemClock clock;
+    const int64_t before = ::time(nullptr);
+    const double now = clock.Now();
+    const int64_t after = ::time(nullptr);
+    const double seconds = now * 86400.0;
+    EXPECT_NEAR(seconds, std::round(seconds), 1e-3);
+    EXPECT_GE(kest::DaysToUnix(now), before);
+    EXPECT_LE(kest::DaysToUnix(now), after);
+
+    const double summer = kest::CivilToDays({2026, 7, 1, 12, 0, 0});
+    const double winter = kest::CivilToDays({2026, 1, 15, 23, 30, 5});
+    {
+        ScopedEnv tz("TZ", "UTC0");
+        ::tzset();
+        EXPECT_EQ(kest::FormatDateTime(clock.ToLocal(winter)), "2026-01-15 23:30:05");
+    }
+    {
+        // Central Europe: one hour ahead in winter, two in summer, across the date line too.
+        ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+        ::tzset();
+        EXPECT_EQ(kest::FormatDateTime(clock.ToLocal(winter)), "2026-01-16 00:30:05");
+        EXPECT_EQ(kest::FormatDateTime(clock.ToLocal(summer)), "2026-07-01 14:00:00");
+    }
+    ::tzset();
+
+    const int64_t m1 = clock.MonotonicMs();
+    const int64_t m2 = clock.MonotonicMs();
+    EXPECT_GE(m2, m1);
+}
