@@ -75,7 +75,8 @@ class clLeases {
     bool ValidAddress(const clDHCPif& f, std::string_view address, bool lenient) const;
     // Removes every lease whose address equals address or whose name equals name.
     void Remove(std::string_view address, std::string_view name);
-    // The first lease with that client identifier expires now (it stays in the table).
+    // The first lease with that client identifier expires now (it stays in the table). An empty
+    // identifier matches nothing: clients without one cannot be told apart.
     void Release(std::string_view clientID);
     // Replaces dhcp.dat atomically with the header and one line per lease; false after an error
     // report when it could not be written.
