@@ -19,10 +19,9 @@
 #include "server/authority/clZone.h"
 #include "server/settings.h"
 
+#include "server/activity_log.h"
+
 class clLeases;
-namespace modMain {
-class ActivityLog;
-}
 
 // What replication provides to the store's entry points. Until one is attached the entry points
 // do nothing.
@@ -53,7 +52,10 @@ class clDNSAuthData {
                   const clLeases& leases, std::filesystem::path dataDir, AuthHostHooks hooks = {});
     clDNSAuthData(const modMain::Settings& settings, const kest::IClock& clock,
                   modMain::ActivityLog& log, const clLeases& leases, std::filesystem::path dataDir,
-                  AuthHostHooks hooks = {});
+                  AuthHostHooks hooks = {})
+        : clDNSAuthData(
+              settings, clock, [&log](int kind, std::string_view text) { log.AddLine(kind, text); },
+              leases, std::move(dataDir), std::move(hooks)) {}
     clDNSAuthData(const clDNSAuthData&) = delete;
     clDNSAuthData& operator=(const clDNSAuthData&) = delete;
 
@@ -99,8 +101,8 @@ class clDNSAuthData {
     // LoadZone with the loaded copy's lifetime and no master file time (the reload command).
     bool ReloadZone(const std::string& zoneName);
 
-    // The zone file of a zone: its name by the file naming rule, or, when that file is absent, a
-    // file in the data folder that differs only in the case of its ".dns" ending.
+    // The zone file of a zone: its name by the file naming rule, with its ".dns" ending in any
+    // case.
     std::filesystem::path ZoneFilePath(const std::string& zoneName) const;
     const std::filesystem::path& DataDir() const { return dataDir_; }
 
@@ -119,7 +121,6 @@ class clDNSAuthData {
   private:
     // The closest enclosing zone of name; with skipEmpty zones without records are passed over.
     std::shared_ptr<clZone> FindZone(const std::string& name, bool skipEmpty) const;
-    bool ReadZoneFile(clZone& zone);
 
     const modMain::Settings& settings_;
     const kest::IClock& clock_;
