@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -100,11 +101,27 @@ struct Application::Impl {
     std::vector<QMetaObject::Connection> connections;
     int quitCode = 0;
     QSocketNotifier* signalNotifier = nullptr;
+    QTimer* retry = nullptr;
     struct sigaction previous[3] = {};
 
     explicit Impl(Application* o) : owner(o) {}
 
     void OnSignalPipe() {
+        if (!running || detail::DispatchScope::Inside()) {
+            // Before Run() (a box shown during start-up), or while a handler pumps events or
+            // shows a box, shutting down would pull things away under running code. The signal
+            // stays in the pipe until the loop itself is back.
+            signalNotifier->setEnabled(false);
+            if (!retry) {
+                retry = new QTimer;
+                retry->setSingleShot(true);
+                QObject::connect(retry, &QTimer::timeout, [this] {
+                    if (signalNotifier) signalNotifier->setEnabled(true);
+                });
+            }
+            retry->start(10);
+            return;
+        }
         detail::DispatchScope scope;
         unsigned char bytes[16];
         const ssize_t n = ::read(g_signalPipe[0], bytes, sizeof bytes);
@@ -175,6 +192,11 @@ Application::~Application() {
         for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &d.previous[i], nullptr);
         d.signalNotifier->setEnabled(false);
         detail::Dispose(d.signalNotifier);
+        d.signalNotifier = nullptr;
+        if (d.retry) {
+            d.retry->stop();
+            detail::Dispose(d.retry);
+        }
         for (int& fd : g_signalPipe) {
             ::close(fd);
             fd = -1;

@@ -22,7 +22,10 @@ class Application {
     // Ends Run() with the code once the current handler returns.
     void Quit(int code = 0);
 
-    // SIGTERM, SIGINT or SIGHUP arrived; runs in the loop. Without a handler the loop quits.
+    // SIGTERM, SIGINT or SIGHUP arrived; runs in the loop of Run(), never inside another
+    // platform callback (one that pumps events or shows a box has returned first). A signal that
+    // comes before Run() is delivered when Run() starts. Without a handler the loop quits with
+    // 128 + the signal number.
     std::function<void(int signalNumber)> OnSignal;
     // The desktop session is ending (log-off or shutdown; GUI only).
     std::function<void()> OnSessionEnd;

@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <unistd.h>
+#include <QCoreApplication>
 #include <QTimer>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/timer.h"
 #include "tests/platform/qt_env.h"
 
-using kest::test::RunUntil;
 
 namespace {
 int g_argc = 1;
@@ -21,13 +23,18 @@ TEST(Application, SignalsArriveAsCallbacksInTheLoop) {
     platform::Application app(g_argc, g_argv, false);
     EXPECT_FALSE(app.HasDisplay());
     std::vector<int> got;
-    app.OnSignal = [&](int signo) { got.push_back(signo); };
+    app.OnSignal = [&](int signo) {
+        got.push_back(signo);
+        if (got.size() == 3) app.Quit(0);
+    };
     ASSERT_EQ(::raise(SIGHUP), 0);
     ASSERT_EQ(::raise(SIGTERM), 0);
-    ASSERT_EQ(::raise(SIGINT), 0);
-    // Nothing runs inside the signal handler itself.
+    // Nothing runs inside the signal handler itself, nor before the loop runs.
+    kest::test::RunFor(20);
     EXPECT_TRUE(got.empty());
-    ASSERT_TRUE(RunUntil([&] { return got.size() == 3; }));
+    QTimer::singleShot(0, [] { ::raise(SIGINT); });
+    QTimer::singleShot(10000, [&] { app.Quit(1); });  // only if the signals never come
+    EXPECT_EQ(app.Run(), 0);
     EXPECT_EQ(got, (std::vector<int>{SIGHUP, SIGTERM, SIGINT}));
 }
 
@@ -68,4 +75,29 @@ TEST(Application, NoDisplayWithoutDisplayVariables) {
             ::setenv(keep[i], saved[i].c_str(), 1);
         }
     }
+}
+
+TEST(Application, SignalWaitsUntilAPumpingHandlerHasReturned) {
+    platform::Application app(g_argc, g_argv, false);
+    std::vector<int> got;
+    platform::Timer handler(0, true);
+    size_t seenInside = 99;
+    handler.OnTimeout = [&] {
+        ::raise(SIGTERM);
+        // What a request handler does: let pending events run.
+        for (int i = 0; i < 50; ++i) {
+            QCoreApplication::processEvents();
+            ::usleep(200);
+        }
+        seenInside = got.size();
+    };
+    handler.Start();
+    app.OnSignal = [&](int signo) {
+        got.push_back(signo);
+        app.Quit(0);
+    };
+    QTimer::singleShot(10000, [&] { app.Quit(1); });
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(seenInside, 0u);
+    EXPECT_EQ(got, std::vector<int>{SIGTERM});
 }
