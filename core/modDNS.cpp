@@ -116,13 +116,18 @@ bool EncodePlain(std::string_view name, std::string& wire) {
 }
 
 // Starts of the labels of the current form, up to its 0 byte or pointer.
-void LabelStarts(std::string_view wire, std::vector<size_t>& starts) {
-    starts.clear();
+struct Starts {
+    size_t at[kMaxWireName / 2 + 1];  // a name of 255 bytes has at most 127 labels
+    size_t n = 0;
+};
+
+void LabelStarts(std::string_view wire, Starts& starts) {
+    starts.n = 0;
     size_t p = 0;
     while (p < wire.size()) {
         const u8 v = At(wire, p);
         if (v == 0 || v >= 192) break;
-        starts.push_back(p);
+        starts.at[starts.n++] = p;
         p += static_cast<size_t>(v) + 1;
     }
 }
@@ -133,10 +138,9 @@ struct Hit {
 };
 
 // One pass, literally: a full search of the message for each tail, longest first.
-bool PassReference(std::string_view msg, std::string_view wire, const std::vector<size_t>& starts,
-                   Hit& hit) {
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t q = msg.find(wire.substr(starts[i]));
+bool PassReference(std::string_view msg, std::string_view wire, const Starts& starts, Hit& hit) {
+    for (size_t i = 0; i < starts.n; ++i) {
+        const size_t q = msg.find(wire.substr(starts.at[i]));
         if (q != std::string_view::npos && q <= kMaxPointerTarget) {
             hit = {i, q};
             return true;
@@ -145,40 +149,51 @@ bool PassReference(std::string_view msg, std::string_view wire, const std::vecto
     return false;
 }
 
-// One pass with one scan: every tail ends with the shortest tail S (the last label and the
-// terminator), so the occurrences of the longer tails are found among those of S. Only offsets a
-// pointer can reach matter, which bounds the part of the message scanned.
-bool PassScan(std::string_view msg, std::string_view wire, const std::vector<size_t>& starts,
-              std::vector<size_t>& occ, Hit& hit) {
-    if (starts.empty()) return false;
-    const size_t last = starts.back();
-    const std::string_view s = wire.substr(last);
-    const size_t limit = std::min(msg.size(), kMaxPointerTarget + wire.size());
-    occ.clear();
-    const char* base = msg.data();
-    size_t from = 0;
-    while (from + s.size() <= limit) {
-        const void* p = memmem(base + from, limit - from, s.data(), s.size());
-        if (!p) break;
-        const size_t at = static_cast<size_t>(static_cast<const char*>(p) - base);
-        occ.push_back(at);
-        from = at + 1;
-    }
-    if (occ.empty()) return false;
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t d = last - starts[i];  // bytes of the tail before S
-        const char* prefix = wire.data() + starts[i];
-        for (size_t at : occ) {
-            if (at < d) continue;
-            const size_t q = at - d;
-            if (q > kMaxPointerTarget) break;
-            if (d == 0 || std::memcmp(base + q, prefix, d) == 0) {
+// The first occurrence of a tail at an offset a pointer can reach (memchr-driven search).
+bool FindTail(std::string_view msg, std::string_view t, size_t& found) {
+    const size_t q = msg.find(t);
+    if (q == std::string_view::npos || q > kMaxPointerTarget) return false;
+    found = q;
+    return true;
+}
+
+// One pass with few searches. When every offset of the message is in a pointer's reach, a tail
+// occurs whenever a longer one does (it is a suffix of it), so the longest occurring tail is
+// found by searching the shortest first (in a second pass it usually fails at once) and then
+// halving: about log2(labels) + 1 searches instead of one per label. Beyond 16384 bytes that
+// order does not hold and the tails are tried longest first, as the Part says.
+template <typename Find>
+bool PassHalving(std::string_view msg, std::string_view wire, const size_t* st, size_t count,
+                 Hit& hit, Find find) {
+    if (count == 0) return false;
+    size_t q = 0;
+    if (msg.size() > kMaxPointerTarget + 1) {
+        for (size_t i = 0; i < count; ++i) {
+            if (find(wire.substr(st[i]), q)) {
                 hit = {i, q};
                 return true;
             }
         }
+        return false;
     }
-    return false;
+    if (!find(wire.substr(st[count - 1]), q)) return false;
+    size_t lo = 0, hi = count - 1, hiq = q;  // tail hi occurs, first at hiq
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (find(wire.substr(st[mid]), q)) {
+            hi = mid;
+            hiq = q;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    hit = {hi, hiq};
+    return true;
+}
+
+bool PassScan(std::string_view msg, std::string_view wire, const Starts& starts, Hit& hit) {
+    return PassHalving(msg, wire, starts.at, starts.n, hit,
+                       [&](std::string_view t, size_t& q) { return FindTail(msg, t, q); });
 }
 
 std::string Pointer(size_t q) {
@@ -194,12 +209,12 @@ std::string Compress(std::string_view name, Pass pass) {
     std::string wire;
     if (!EncodePlain(name, wire)) return {};
     if (wire.size() == 1) return wire;
-    std::vector<size_t> starts;
+    Starts starts;
     for (;;) {
         LabelStarts(wire, starts);
         Hit hit;
         if (!pass(std::string_view(wire), starts, hit)) break;
-        wire.resize(starts[hit.label]);
+        wire.resize(starts.at[hit.label]);
         wire += Pointer(hit.offset);
     }
     return wire;
@@ -360,9 +375,9 @@ std::string_view SectionName(int secNo) {
 
 std::string ZipName(std::string_view message, std::string_view name) {
     try {
-        std::vector<size_t> occ;
-        return Compress(name, [&](std::string_view wire, const std::vector<size_t>& starts,
-                                  Hit& hit) { return PassScan(message, wire, starts, occ, hit); });
+        return Compress(name, [&](std::string_view wire, const Starts& starts, Hit& hit) {
+            return PassScan(message, wire, starts, hit);
+        });
     } catch (...) {
         kest::ReportError("modDNS ZipName");
         return {};
@@ -381,31 +396,34 @@ bool CanZipName(std::string_view name) {
 
 namespace reference {
 std::string ZipName(std::string_view message, std::string_view name) {
-    return Compress(name, [&](std::string_view wire, const std::vector<size_t>& starts, Hit& hit) {
+    return Compress(name, [&](std::string_view wire, const Starts& starts, Hit& hit) {
         return PassReference(message, wire, starts, hit);
     });
 }
 }  // namespace reference
 
-// The index: every offset q <= 16383 of the message with the three bytes from q hashed into a
-// bucket; each bucket chains its offsets in ascending order, so the first candidate that matches
-// a tail is its first occurrence. A tail is at least 3 bytes (a length byte, one character and a
-// terminator), so every occurrence of it is an indexed offset.
+// The index. A tail begins with a label (a length byte v of 1 to 63 and v bytes), so it can only
+// occur at an offset where the message holds the same length byte and label. Every offset
+// q <= 16383 whose byte v is 1 to 63 is hashed by its key, the first min(v + 1, 8) bytes from q,
+// into a bucket; each bucket chains its offsets in ascending order, so the first candidate that
+// holds the whole tail is the tail's first occurrence. Offsets whose key is not complete yet (in
+// the last 7 bytes of the message so far) wait for later bytes and are checked one by one.
 struct ZipIndex::Impl {
-    static constexpr size_t kBuckets = 2048;
-    static constexpr size_t kGram = 3;
+    static constexpr size_t kBucketBits = 11;
+    static constexpr size_t kBuckets = size_t{1} << kBucketBits;
     std::string copy;    // the message bytes the index was built from (what is needed of them)
-    size_t indexed = 0;  // offsets 0 .. indexed - 1 are in the chains
+    size_t indexed = 0;  // offsets below this are decided (in the chains or not label starts)
     std::vector<int32_t> head = std::vector<int32_t>(kBuckets, -1);
     std::vector<int32_t> tail = std::vector<int32_t>(kBuckets, -1);
-    std::vector<int32_t> next;
-    std::vector<size_t> starts;
+    std::vector<int32_t> next;  // by offset
 
-    static size_t Bucket(const char* p) {
-        const uint32_t k = (static_cast<uint32_t>(static_cast<u8>(p[0])) << 16) |
-                           (static_cast<uint32_t>(static_cast<u8>(p[1])) << 8) |
-                           static_cast<uint32_t>(static_cast<u8>(p[2]));
-        return (k * 2654435761u) >> (32 - 11);  // kBuckets = 2^11
+    static constexpr size_t kKey = 8;
+    static size_t KeyLength(u8 v) { return std::min<size_t>(static_cast<size_t>(v) + 1, kKey); }
+    static size_t Bucket(const char* p) {  // p: a length byte of 1 to 63 and what follows
+        const size_t n = KeyLength(static_cast<u8>(p[0]));
+        uint64_t k = 0;
+        std::memcpy(&k, p, n);
+        return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> (64 - kBucketBits));
     }
 
     void Reset() {
@@ -418,14 +436,18 @@ struct ZipIndex::Impl {
 
     // Brings the index up to date with the message so far.
     void Sync(std::string_view msg) {
-        const size_t need = std::min(msg.size(), kMaxPointerTarget + kGram);
+        // Bytes that can belong to the label at an offset a pointer can reach.
+        const size_t need = std::min(msg.size(), kMaxPointerTarget + kKey);
         if (copy.size() > need || std::memcmp(copy.data(), msg.data(), copy.size()) != 0) Reset();
         copy.append(msg.substr(copy.size(), need - copy.size()));
-        // Offsets whose three bytes are all there.
-        const size_t upto = copy.size() >= kGram ? copy.size() - kGram + 1 : 0;
-        for (size_t q = indexed; q < upto; ++q) {
+        const size_t last = std::min(copy.size(), kMaxPointerTarget + 1);
+        next.resize(last, -1);
+        size_t q = indexed;
+        for (; q < last; ++q) {
+            const u8 v = static_cast<u8>(copy[q]);
+            if (v == 0 || v > kMaxLabel) continue;
+            if (q + KeyLength(v) > copy.size()) break;  // key not complete yet
             const size_t b = Bucket(copy.data() + q);
-            next.push_back(-1);
             if (tail[b] < 0) {
                 head[b] = static_cast<int32_t>(q);
             } else {
@@ -433,23 +455,40 @@ struct ZipIndex::Impl {
             }
             tail[b] = static_cast<int32_t>(q);
         }
-        if (upto > indexed) indexed = upto;
+        indexed = q;
     }
 
-    bool Pass(std::string_view msg, std::string_view wire, const std::vector<size_t>& st,
-              Hit& hit) const {
-        for (size_t i = 0; i < st.size(); ++i) {
-            const std::string_view t = wire.substr(st[i]);
-            for (int32_t q = head[Bucket(t.data())]; q >= 0; q = next[static_cast<size_t>(q)]) {
-                const size_t uq = static_cast<size_t>(q);
-                if (uq + t.size() > msg.size()) continue;
-                if (std::memcmp(msg.data() + uq, t.data(), t.size()) == 0) {
-                    hit = {i, uq};
-                    return true;
-                }
+    // The first occurrence of the tail from wire[at] (an offset a pointer can reach).
+    bool Find(std::string_view msg, std::string_view t, size_t& found) const {
+        const size_t last = std::min(msg.size(), kMaxPointerTarget + 1);
+        auto holds = [&](size_t q) {
+            return q + t.size() <= msg.size() &&
+                   std::memcmp(msg.data() + q, t.data(), t.size()) == 0;
+        };
+        for (int32_t q = head[Bucket(t.data())]; q >= 0; q = next[static_cast<size_t>(q)]) {
+            if (holds(static_cast<size_t>(q))) {
+                found = static_cast<size_t>(q);
+                return true;
+            }
+        }
+        // The offsets still waiting: only those holding the tail's first byte.
+        for (size_t q = indexed; q < last; ++q) {
+            const void* p = std::memchr(msg.data() + q, t[0], last - q);
+            if (!p) break;
+            q = static_cast<size_t>(static_cast<const char*>(p) - msg.data());
+            if (holds(q)) {
+                found = q;
+                return true;
             }
         }
         return false;
+    }
+
+    bool Pass(std::string_view msg, std::string_view wire, const size_t* st, size_t count,
+              Hit& hit) const {
+        return PassHalving(msg, wire, st, count, hit, [&](std::string_view t, size_t& q) {
+            return Find(msg, t, q);
+        });
     }
 };
 
@@ -466,8 +505,9 @@ std::string ZipName(std::string_view message, std::string_view name, ZipIndex& i
         if (!index.impl_) index.impl_ = std::make_unique<ZipIndex::Impl>();
         ZipIndex::Impl& ix = *index.impl_;
         ix.Sync(message);
-        return Compress(name, [&](std::string_view wire, const std::vector<size_t>& starts,
-                                  Hit& hit) { return ix.Pass(message, wire, starts, hit); });
+        return Compress(name, [&](std::string_view wire, const Starts& starts, Hit& hit) {
+            return ix.Pass(message, wire, starts.at, starts.n, hit);
+        });
     } catch (...) {
         kest::ReportError("modDNS ZipName");
         return {};
