@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 #include "core/datetime.h"
 #include "core/modDNS.h"
@@ -45,12 +46,14 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(b, e - b + 1));
 }
 
-// A file's modification time as a day count, whole seconds.
-double FileTimeDays(const std::filesystem::path& path) {
-    const auto ft = std::filesystem::last_write_time(path);
+// A file's modification time as a day count, whole seconds; nothing when it cannot be read.
+std::optional<double> FileTimeDays(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto ft = std::filesystem::last_write_time(path, ec);
+    if (ec) return std::nullopt;
     const auto sys = std::chrono::file_clock::to_sys(ft);
-    const auto secs = std::chrono::floor<std::chrono::seconds>(sys).time_since_epoch().count();
-    return kest::UnixToDays(secs);
+    return kest::UnixToDays(
+        std::chrono::floor<std::chrono::seconds>(sys).time_since_epoch().count());
 }
 
 std::string ShownZoneName(const std::string& name) {
@@ -332,9 +335,8 @@ void clDNSAuthData::LoadAll() {
         double fileAge = 0;
         const auto timerPath = dataDir_ / kZoneTimerFile;
         if (const auto text = platform::ReadFile(timerPath)) {
-            std::error_code ec;
-            if (std::filesystem::exists(timerPath, ec))
-                fileAge = (clock_.Now() - FileTimeDays(timerPath)) * 86400.0;
+            if (const auto written = FileTimeDays(timerPath))
+                fileAge = (clock_.Now() - *written) * 86400.0;
             for (const auto& line : platform::SplitLines(*text)) {
                 std::string t = Trim(line);
                 if (!t.empty()) timerLines.push_back(std::move(t));
