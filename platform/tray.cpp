@@ -14,7 +14,7 @@ namespace {
 // A disc in the state's colour with a darker rim: green running, amber busy, red stopped.
 QIcon Picture(int icon) {
     static const QColor fills[] = {QColor(40, 160, 60), QColor(230, 160, 20), QColor(200, 40, 40)};
-    const QColor fill = fills[icon < 0 || icon > 2 ? 2 : icon];
+    const QColor fill = fills[icon];
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -37,6 +37,8 @@ QIcon Picture(int icon) {
 
 struct Tray::Impl {
     QSystemTrayIcon* icon = nullptr;
+    QIcon pictures[3];
+    int shownPicture = -1;
 };
 
 Tray::Tray() : impl_(std::make_unique<Impl>()) {}
@@ -88,7 +90,12 @@ void Tray::SetTip(const std::string& tip) {
 void Tray::Update() {
     QSystemTrayIcon* icon = impl_->icon;
     if (!icon) return;
-    icon->setIcon(Picture(icon_));
+    const int picture = icon_ < 0 || icon_ > 2 ? 2 : icon_;
+    if (picture != impl_->shownPicture) {
+        if (impl_->pictures[picture].isNull()) impl_->pictures[picture] = Picture(picture);
+        icon->setIcon(impl_->pictures[picture]);
+        impl_->shownPicture = picture;
+    }
     icon->setToolTip(QString::fromStdString(tip_));
     icon->setVisible(shown_);
 }

@@ -118,13 +118,6 @@ TEST(Service, RefusesNamesThatAreNotPlainUnitNames) {
     EXPECT_TRUE(Service::ValidServiceName("kest-rund_2@x.y"));
 }
 
-TEST(Service, DefaultsWithoutOverrides) {
-    ScopedEnv unitDir("KESTRUNE_UNIT_DIR", nullptr);
-    ScopedEnv ctl("KESTRUNE_SYSTEMCTL", nullptr);
-    EXPECT_EQ(Service::UnitDirectory(), "/etc/systemd/system");
-    EXPECT_EQ(Service::SystemctlProgram(), "systemctl");
-}
-
 TEST(Service, NotifyReadyWritesToTheNotifySocket) {
     TempDir dir;
     const auto path = dir.path() / "notify";

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/event_pump.h"
 #include "tests/platform/qt_env.h"
 
 using kest::test::RunFor;
@@ -100,14 +101,6 @@ TEST(UdpSocket, TakenPortFailsWithErrnoAndALaterBindWorks) {
     EXPECT_EQ(first.State(), kStateOpen);  // a failed send leaves the socket usable
 }
 
-TEST(UdpSocket, ResetErrorsAreMarkedForUdpOnly) {
-    EXPECT_TRUE(SocketError::FromErrno(ECONNREFUSED, true).IsConnectionReset());
-    EXPECT_TRUE(SocketError::FromErrno(ECONNRESET, true).IsConnectionReset());
-    EXPECT_FALSE(SocketError::FromErrno(ECONNREFUSED).IsConnectionReset());
-    EXPECT_TRUE(SocketError::FromErrno(ECONNRESET).IsConnectionReset());
-    EXPECT_FALSE(SocketError::FromErrno(EADDRINUSE, true).IsConnectionReset());
-}
-
 TEST(UdpSocket, BatchesArriveWholeAndInOrderAcrossBoundedWakeups) {
     UdpSocket server, client;
     ASSERT_TRUE(server.Bind("127.0.0.1", 0));
@@ -131,6 +124,30 @@ TEST(UdpSocket, BatchesArriveWholeAndInOrderAcrossBoundedWakeups) {
                                          {"c", "127.0.0.1", server.LocalPort(), ""}};
     EXPECT_EQ(client.SendBatch(broken), 1u);
     EXPECT_EQ(client.LastError().number, EINVAL);
+}
+
+TEST(UdpSocket, PumpInsideAHandlerDeliversTheNextDatagramOnce) {
+    UdpSocket server, client;
+    ASSERT_TRUE(server.Bind("127.0.0.1", 0));
+    ASSERT_TRUE(client.Bind("127.0.0.1", 0));
+    platform::EventPump pump(4, 0);
+    std::vector<std::string> events;
+    server.OnData = [&](const Datagram& d) {
+        events.push_back("begin " + d.data);
+        if (d.data == "first") {
+            EXPECT_TRUE(client.SendTo("second", "127.0.0.1", server.LocalPort()));
+            for (int i = 0; i < 200 && events.size() < 3; ++i) {
+                pump.Pump();
+                ::usleep(500);
+            }
+        }
+        events.push_back("end " + d.data);
+    };
+    ASSERT_TRUE(client.SendTo("first", "127.0.0.1", server.LocalPort()));
+    ASSERT_TRUE(RunUntil([&] { return events.size() >= 4; }));
+    RunFor(20);
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"begin first", "begin second", "end second", "end first"}));
 }
 
 TEST(UdpSocket, HandlerMayCloseOrDestroyItsSocket) {
