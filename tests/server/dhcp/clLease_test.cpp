@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "core/datetime.h"
+#include "core/report.h"
 #include "platform/files.h"
 #include "tests/support/fake_clock.h"
 
@@ -225,10 +226,18 @@ TEST_F(LeaseTest, ChangesAreSavedByTheNextCall) {
 }
 
 TEST_F(LeaseTest, SaveFailureIsReported) {
+    std::vector<std::string> reports;
+    auto previous = kest::SetErrorSink(
+        [&](const std::string& where, const std::string&, const kest::RunError& e) {
+            reports.push_back(where + " " + std::to_string(e.number));
+        });
     clLeases broken{settings, clock, dir.path / "missing" / "folder"};
     broken.Append(Lease("a.lan.", "10.0.0.50", clock.Now() + 1));
     EXPECT_FALSE(broken.SaveLeases());
+    EXPECT_FALSE(broken.SaveIfChanged());
     EXPECT_TRUE(broken.Changed());  // still pending
+    kest::SetErrorSink(previous);
+    EXPECT_EQ(reports, (std::vector<std::string>{"modDHCP SaveLeases 2", "modDHCP SaveLeases 2"}));
 }
 
 TEST_F(LeaseTest, AddressTests) {
