@@ -209,7 +209,7 @@ struct UdpSocket::Impl {
                 if (err == EAGAIN || err == EWOULDBLOCK) return;
                 if (err == EINTR) continue;
                 Fail(err);
-                if (onError) onError(error);
+                if (onError) onError(SocketError(error));
                 if (!token->alive || token->generation != generation) return;
                 // The kernel hands out a pending error once; anything else would repeat.
                 if (error.IsConnectionReset()) {
@@ -503,7 +503,7 @@ struct TcpConnection::Impl {
                 const auto onError = owner->OnError;
                 Close(kStateError);
                 Fail(err);
-                if (onError) onError(error);
+                if (onError) onError(SocketError(error));
                 return;
             }
             state = kStateConnected;
@@ -744,7 +744,7 @@ struct TcpListener::Impl {
                     backoff->start(100);
                 }
                 const auto onError = owner->OnError;
-                if (onError) onError(error);
+                if (onError) onError(SocketError(error));
                 return;
             }
             auto conn = std::make_unique<TcpConnection>();
