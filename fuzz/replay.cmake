@@ -1,0 +1,11 @@
+# Replays each fuzz target's committed corpus as an ordinary CTest test (label unit), in every
+# build and with any compiler: the target's source with replay_main.cpp instead of libFuzzer.
+# Included from tests/core/CMakeLists.txt.
+set(_kest_fuzz_dir ${CMAKE_CURRENT_LIST_DIR})
+foreach(t fuzz_names fuzz_reply fuzz_zipname)
+    add_executable(replay_${t} ${_kest_fuzz_dir}/${t}.cpp ${_kest_fuzz_dir}/replay_main.cpp)
+    target_link_libraries(replay_${t} PRIVATE kestcore)
+    target_include_directories(replay_${t} PRIVATE ${_kest_fuzz_dir}/..)
+    add_test(NAME fuzz_replay_${t} COMMAND replay_${t} ${_kest_fuzz_dir}/corpus/${t})
+    set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS unit TIMEOUT 300)
+endforeach()
