@@ -167,9 +167,15 @@ void clLeases::Append(clLease lease) {
     Touched();
 }
 
-bool clLeases::RemoveFirstClientID(std::string_view clientID) {
+bool clLeases::SameClient(const clLease& lease, std::string_view clientID,
+                          std::string_view hwAddr) {
+    if (!clientID.empty()) return lease.ClientID == clientID;
+    return !hwAddr.empty() && lease.ClientID.empty() && lease.HWAddr == hwAddr;
+}
+
+bool clLeases::RemoveFirstClientID(std::string_view clientID, std::string_view hwAddr) {
     auto it = std::find_if(leases_.begin(), leases_.end(),
-                           [&](const clLease& l) { return l.ClientID == clientID; });
+                           [&](const clLease& l) { return SameClient(l, clientID, hwAddr); });
     if (it == leases_.end()) return false;
     leases_.erase(it);
     Touched();
@@ -228,13 +234,12 @@ void clLeases::Remove(std::string_view address, std::string_view name) {
     }
 }
 
-void clLeases::Release(std::string_view clientID) {
+void clLeases::Release(std::string_view clientID, std::string_view hwAddr) {
     try {
-        // A client without identifier cannot be told from another one without: expiring the
-        // first such lease could hand out an address still in use.
-        if (clientID.empty()) return;
+        // Matching the empty identifier alone could expire another client's lease and hand out
+        // an address still in use.
         for (clLease& l : leases_) {
-            if (l.ClientID == clientID) {
+            if (SameClient(l, clientID, hwAddr)) {
                 l.Expires = clock_.Now();
                 Touched();
                 return;

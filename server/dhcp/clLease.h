@@ -58,9 +58,10 @@ class clLeases {
     bool Empty() const { return leases_.empty(); }
     // Appends a lease at the end.
     void Append(clLease lease);
-    // Removes the first lease with that client identifier (empty matches an empty one); true when
-    // one was removed.
-    bool RemoveFirstClientID(std::string_view clientID);
+    // Removes the first lease of that client; true when one was removed. A client is its client
+    // identifier; one that sent none is told by its hardware address (among leases without
+    // identifier), since all such clients share the empty identifier.
+    bool RemoveFirstClientID(std::string_view clientID, std::string_view hwAddr = {});
     // Removes every lease of that address (the leases window's delete).
     void RemoveAddress(std::string_view address);
     // Empties the table.
@@ -75,9 +76,9 @@ class clLeases {
     bool ValidAddress(const clDHCPif& f, std::string_view address, bool lenient) const;
     // Removes every lease whose address equals address or whose name equals name.
     void Remove(std::string_view address, std::string_view name);
-    // The first lease with that client identifier expires now (it stays in the table). An empty
-    // identifier matches nothing: clients without one cannot be told apart.
-    void Release(std::string_view clientID);
+    // The first lease of that client (as RemoveFirstClientID tells it) expires now; it stays in
+    // the table. An empty identifier without hardware address matches nothing.
+    void Release(std::string_view clientID, std::string_view hwAddr = {});
     // Replaces dhcp.dat atomically with the header and one line per lease; false after an error
     // report when it could not be written.
     bool SaveLeases();
@@ -101,6 +102,10 @@ class clLeases {
     void SetObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
     std::filesystem::path FilePath() const { return file_; }
+
+    // Whether lease belongs to the client of that identifier or, without one, hardware address.
+    static bool SameClient(const clLease& lease, std::string_view clientID,
+                           std::string_view hwAddr);
 
   private:
     void Touched();

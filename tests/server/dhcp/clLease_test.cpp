@@ -288,8 +288,12 @@ TEST_F(LeaseTest, RemoveAndRelease) {
     const auto before = table.Leases();
     table.Release("nobody");
     EXPECT_EQ(table.Leases(), before);
-    table.Release("");  // cannot tell clients without identifier apart
+    table.Release("");  // clients without identifier are told by hardware address only
     EXPECT_EQ(table.Leases(), before);
+    // All leases have hardware address "hw"; only d.lan. has no identifier.
+    table.Release("", "hw");
+    EXPECT_FALSE(table.Leases()[4].ValidAt(clock.Now()));
+    EXPECT_TRUE(table.Leases()[0].ValidAt(clock.Now()));
 
     table.Release("id2");
     EXPECT_EQ(table.Leases()[1].Expires, clock.Now());
@@ -305,7 +309,12 @@ TEST_F(LeaseTest, RemoveAndRelease) {
 
     EXPECT_TRUE(table.RemoveFirstClientID("id2"));
     EXPECT_FALSE(table.RemoveFirstClientID("id2"));
-    table.RemoveAddress("10.0.0.54");
+    EXPECT_FALSE(table.RemoveFirstClientID(""));
+    EXPECT_FALSE(table.RemoveFirstClientID("", "other"));
+    EXPECT_TRUE(table.RemoveFirstClientID("", "hw"));
+    EXPECT_TRUE(table.Empty());
+    table.Append(Lease("e.lan.", "10.0.0.55", clock.Now() + 1));
+    table.RemoveAddress("10.0.0.55");
     EXPECT_TRUE(table.Empty());
 }
 
