@@ -131,7 +131,13 @@ class RequestIntake {
     int32_t keyCounter_ = 0;
 
     std::vector<std::string> blocks_;
-    std::unordered_set<std::string> blockSet_;
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    std::unordered_set<std::string, TextHash, std::equal_to<>> blockSet_;  // for the look-up
     bool blocksChanged_ = false;
 
     std::string lastIP_;
