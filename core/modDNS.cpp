@@ -240,7 +240,7 @@ template <typename Data>
 bool Take(Data& data, bool consume, size_t n, uint32_t& value) {
     const std::string_view v = View(data);
     if (v.size() < n) {
-        if (consume) data = Data{};
+        data = Data{};  // too short: emptied, with or without consume (Part 1.1)
         value = 0;
         return false;
     }

@@ -124,9 +124,9 @@ std::string ExtractName(std::string_view message, std::string_view& rest, bool c
 std::string ExtractName(std::string_view message, std::string& rest, bool consume);
 
 // ---- Integer fields ------------------------------------------------------------------------------
-// Readers of the front of data (big-endian). With consume set the bytes read are removed; when
-// data is too short, 0 is returned and (consume set) data becomes empty; without consume, data is
-// left as it is.
+// Readers of the front of data (big-endian). With consume set the bytes read are removed. When
+// data is too short, 0 is returned and data becomes empty, with or without consume (Part 1.1:
+// "return 0 and empty the data").
 // 0 to 32767: two bytes, top bit cleared (section counts only; see the design's 16-bit rule).
 int16_t ExtractShort(std::string_view& data, bool consume);
 int16_t ExtractShort(std::string& data, bool consume);

@@ -10,6 +10,7 @@
 #include "core/zipname_reference.h"
 
 using namespace std::string_literals;
+using namespace std::string_view_literals;
 using namespace modDNS;
 
 namespace {
@@ -196,9 +197,8 @@ TEST(UnzipName, PointerLoopsEndAsIncomplete) {
     EXPECT_EQ(UnzipName(Header() + Ptr(12), 12), "incomplete.");
     EXPECT_EQ(UnzipName(Header() + Ptr(14) + Ptr(12), 12), "incomplete.");
     EXPECT_EQ(UnzipName(Header() + "\1a"s + Ptr(12), 12), "incomplete.");
-    std::string_view rest = "\1a\xC0\x0C"s;
-    const std::string m = Header() + std::string(rest);
-    rest = std::string_view(m).substr(12);
+    const std::string m = Header() + "\1a\xC0\x0C"s;
+    std::string_view rest = std::string_view(m).substr(12);
     EXPECT_EQ(ExtractName(m, rest, true), "incomplete.");
     EXPECT_TRUE(rest.empty());  // the name's four bytes were consumed
 }
@@ -279,9 +279,8 @@ TEST(Fields, ShortReaders) {
     EXPECT_EQ(d.size(), 2u);
     EXPECT_EQ(ExtractShortL(d, true), 65535);
     EXPECT_TRUE(d.empty());
-    std::string_view v = "\x80\x01\x12\x34"s;
-    std::string keep(v);
-    v = keep;
+    const std::string keep = "\x80\x01\x12\x34"s;
+    std::string_view v = keep;
     EXPECT_EQ(ExtractShort(v, true), 1);
     EXPECT_EQ(ExtractShortL(v, true), 0x1234);
 }
@@ -295,12 +294,16 @@ TEST(Fields, LongReaders) {
     EXPECT_EQ(ExtractLong(e, true), 256);
 }
 
-TEST(Fields, ShortDataReadsZeroAndEmptiesWhenConsuming) {
+TEST(Fields, ShortDataReadsZeroAndEmpties) {
     std::string d = "\x01"s;
     EXPECT_EQ(ExtractShort(d, false), 0);
-    EXPECT_EQ(d.size(), 1u);
+    EXPECT_TRUE(d.empty());
+    d = "\x01"s;
     EXPECT_EQ(ExtractShortL(d, true), 0);
     EXPECT_TRUE(d.empty());
+    std::string_view v = "\x01\x02\x03"sv;
+    EXPECT_EQ(ExtractLongU(v, false), 0u);
+    EXPECT_TRUE(v.empty());
     std::string e = "\1\2\3"s;
     EXPECT_EQ(ExtractLong(e, true), 0);
     EXPECT_TRUE(e.empty());
