@@ -51,6 +51,6 @@ public:
 // The shared reference in which records travel between stores and answers.
 using RecordRef = std::shared_ptr<clDNSRecord>;
 
-// A new non-permanent record (convenience for creators): Permanent is set before the TTL.
+// A new record (convenience for creators): Permanent is set before the TTL is written at now.
 RecordRef MakeRecord(std::string name, int32_t recType, std::string data, int32_t ttl, double now,
                      bool permanent = false);

@@ -79,7 +79,11 @@ inline constexpr int kMaxPointerHops = 128;         // pointers one decoded name
 // offset 16384 or beyond (out of a pointer's reach) is left uncompressed and the pass goes on with
 // the shorter tails.
 //
-// This form scans the message about once per pass (not once per label per pass).
+// Speed: in a message of up to 16384 bytes a tail occurs whenever a longer one does, so a pass
+// searches the shortest tail first (a second pass usually ends there) and then halves: about
+// log2(labels) + 1 memchr-driven searches per pass instead of one per label. Longer messages are
+// searched tail by tail, longest first, as the Part says. The reply builder should use the
+// ZipIndex form below, which does not search the message at all.
 std::string ZipName(std::string_view message, std::string_view name);
 
 // An index of a message being built, for the reply builder's hot path: the same bytes as the
