@@ -55,29 +55,126 @@ int clDNSCache::Compare(const Slot& slot, uint64_t key, std::string_view name) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-void clDNSCache::EraseAt(size_t index) {
-    slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(index));
+clDNSCache::Pos clDNSCache::LowerBound(uint64_t key, std::string_view name) const {
+    // The first block whose last name is not less than name, then the place inside it.
+    size_t lo = 0, hi = blocks_.size();
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (Compare(blocks_[mid].back(), key, name) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == blocks_.size()) return {lo, 0};
+    const Block& block = blocks_[lo];
+    size_t l = 0, h = block.size() - 1;
+    while (l != h) {
+        const size_t mid = l + (h - l) / 2;
+        if (Compare(block[mid], key, name) < 0)
+            l = mid + 1;
+        else
+            h = mid;
+    }
+    return {lo, l};
+}
+
+clDNSCache::Pos clDNSCache::Find(std::string_view name) const {
+    const uint64_t key = KeyOf(name);
+    const Pos p = LowerBound(key, name);
+    return NameAt(p, key, name) ? p : Pos{blocks_.size(), 0};
+}
+
+size_t clDNSCache::NumberOf(Pos p) const {
+    size_t n = 0;
+    for (size_t b = 0; b < p.b && b < blocks_.size(); ++b) n += blocks_[b].size();
+    return n + p.i + 1;
+}
+
+clDNSCache::Pos clDNSCache::PosOf(size_t number) const {
+    if (number == 0) return {blocks_.size(), 0};
+    size_t left = number - 1;
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+        if (left < blocks_[b].size()) return {b, left};
+        left -= blocks_[b].size();
+    }
+    return {blocks_.size(), 0};
+}
+
+void clDNSCache::InsertAt(Pos p, Slot slot) {
+    if (blocks_.empty()) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(kBlockMax + 1);
+        p = {0, 0};
+    } else if (AtEnd(p)) {
+        p = {blocks_.size() - 1, blocks_.back().size()};
+    }
+    Block& block = blocks_[p.b];
+    block.insert(block.begin() + static_cast<std::ptrdiff_t>(p.i), std::move(slot));
+    ++count_;
+    if (block.size() > kBlockMax) {
+        Block second;
+        second.reserve(kBlockMax + 1);
+        const auto half = block.begin() + static_cast<std::ptrdiff_t>(block.size() / 2);
+        std::move(half, block.end(), std::back_inserter(second));
+        block.erase(half, block.end());
+        blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(p.b + 1), std::move(second));
+    }
+}
+
+void clDNSCache::EraseAt(Pos& p) {
+    Block& block = blocks_[p.b];
+    block.erase(block.begin() + static_cast<std::ptrdiff_t>(p.i));
+    --count_;
+    if (block.empty()) {
+        blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(p.b));
+        p.i = 0;
+        return;
+    }
+    // A small block takes in its small successor, so removals never leave a trail of tiny blocks.
+    if (block.size() < kBlockMax / 8 && p.b + 1 < blocks_.size() &&
+        block.size() + blocks_[p.b + 1].size() <= kBlockMax / 2) {
+        Block& next = blocks_[p.b + 1];
+        std::move(next.begin(), next.end(), std::back_inserter(block));
+        blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(p.b + 1));
+    }
+    if (p.i >= blocks_[p.b].size()) p = {p.b + 1, 0};
+}
+
+template <class Keep>
+void clDNSCache::Filter(Keep keep) {
+    std::vector<Block> packed;
+    for (Block& block : blocks_) {
+        for (Slot& slot : block) {
+            if (!keep(slot)) continue;
+            if (packed.empty() || packed.back().size() >= kBlockMax / 2) {
+                packed.emplace_back();
+                packed.back().reserve(kBlockMax + 1);
+            }
+            packed.back().push_back(std::move(slot));
+        }
+    }
+    blocks_ = std::move(packed);
+    count_ = 0;
+    for (const Block& block : blocks_) count_ += block.size();
 }
 
 RecordRef clDNSCache::Record(size_t pos) const {
-    if (pos == 0 || pos > slots_.size()) return nullptr;
-    return slots_[pos - 1].rec;
+    const Pos p = PosOf(pos);
+    return AtEnd(p) ? nullptr : At(p).rec;
+}
+
+std::vector<RecordRef> clDNSCache::Records() const {
+    std::vector<RecordRef> out;
+    out.reserve(count_);
+    for (const Block& block : blocks_)
+        for (const Slot& slot : block) out.push_back(slot.rec);
+    return out;
 }
 
 size_t clDNSCache::FindRec(std::string_view name) const {
     try {
-        const uint64_t key = KeyOf(name);
-        if (slots_.empty() || Compare(slots_.front(), key, name) > 0) return 0;
-        size_t low = 1, high = slots_.size();
-        if (Compare(slots_.back(), key, name) < 0) return 0;
-        while (low != high) {
-            const size_t mid = low + (high - low) / 2;
-            if (Compare(slots_[mid - 1], key, name) < 0)
-                low = mid + 1;
-            else
-                high = mid;
-        }
-        return Compare(slots_[low - 1], key, name) == 0 ? low : 0;
+        const Pos p = Find(name);
+        return AtEnd(p) ? 0 : NumberOf(p);
     } catch (...) {
         kest::ReportError("clDNSCache FindRec");
         return 0;
@@ -86,19 +183,12 @@ size_t clDNSCache::FindRec(std::string_view name) const {
 
 size_t clDNSCache::RecordPos(std::string_view name) const {
     try {
-        if (slots_.empty()) return 0;
+        if (count_ == 0) return 0;
         const uint64_t key = KeyOf(name);
-        if (Compare(slots_.front(), key, name) >= 0) return 0;
-        size_t low = 1, high = slots_.size();
-        if (Compare(slots_.back(), key, name) <= 0) return high;
-        while (high - low >= 2) {
-            const size_t mid = low + (high - low) / 2;
-            if (Compare(slots_[mid - 1], key, name) < 0)
-                low = mid;
-            else
-                high = mid;
-        }
-        return low;
+        if (Compare(blocks_.front().front(), key, name) >= 0) return 0;
+        if (Compare(blocks_.back().back(), key, name) <= 0) return count_;
+        // Between the first and the last name the halving ends on the last record below name.
+        return NumberOf(LowerBound(key, name)) - 1;
     } catch (...) {
         kest::ReportError("clDNSCache RecordPos");
         return 0;
@@ -108,13 +198,15 @@ size_t clDNSCache::RecordPos(std::string_view name) const {
 void clDNSCache::AddRec(RecordRef rec) {
     try {
         if (!rec) return;
-        Slot slot{KeyOf(rec->Name), std::move(rec)};
-        if (slots_.empty()) {
-            slots_.push_back(std::move(slot));
-            return;
-        }
-        const size_t pos = RecordPos(slot.rec->Name);
-        slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(slot));
+        const uint64_t key = KeyOf(rec->Name);
+        Pos p{0, 0};
+        if (count_ == 0 || Compare(blocks_.front().front(), key, rec->Name) >= 0)
+            p = {0, 0};
+        else if (Compare(blocks_.back().back(), key, rec->Name) <= 0)
+            p = {blocks_.size(), 0};
+        else
+            p = LowerBound(key, rec->Name);
+        InsertAt(p, Slot{key, std::move(rec)});
     } catch (...) {
         kest::ReportError("clDNSCache AddRec");
     }
@@ -124,18 +216,15 @@ bool clDNSCache::CRemRec(const std::string& name, int32_t recType) {
     try {
         const int32_t base =
             (recType > kNoDataBase && recType < kNameError) ? recType - kNoDataBase : recType;
-        const size_t first = FindRec(name);
-        if (first == 0) return true;
         const uint64_t key = KeyOf(name);
-        size_t i = first - 1;
-        while (NameAt(i, key, name)) {
-            const clDNSRecord& rec = *slots_[i].rec;
+        for (Pos p = Find(name); NameAt(p, key, name);) {
+            const clDNSRecord& rec = *At(p).rec;
             if (rec.Permanent) return false;
             const int32_t t = rec.RecType;
             if (t == kNameError || base == kNameError || t == base || t == base + kNoDataBase)
-                EraseAt(i);
+                EraseAt(p);
             else
-                ++i;
+                Next(p);
         }
         return true;
     } catch (...) {
@@ -224,11 +313,9 @@ void clDNSCache::CacheAdd(const clDNSAnswer& answer) {
 
 void clDNSCache::AddAddl(clDNSAnswer& answer, const std::string& name) {
     try {
-        const size_t first = FindRec(name);
-        if (first == 0) return;
         const uint64_t key = KeyOf(name);
-        for (size_t i = first - 1; NameAt(i, key, name); ++i)
-            if (slots_[i].rec->RecType == kTypeA) answer.SectionAdd(4, slots_[i].rec);
+        for (Pos p = Find(name); NameAt(p, key, name); Next(p))
+            if (At(p).rec->RecType == kTypeA) answer.SectionAdd(4, At(p).rec);
     } catch (...) {
         kest::ReportError("clDNSCache AddAddl");
     }
@@ -254,43 +341,39 @@ clDNSAnswer clDNSCache::Ask(const std::string& reqName, int32_t reqType, bool qu
         }
 
         const uint64_t key = KeyOf(reqName);
-        if (const size_t first = FindRec(reqName); first != 0) {
-            for (size_t i = first - 1; NameAt(i, key, reqName); ++i) {
-                const RecordRef& rec = slots_[i].rec;
-                if (!Valid(*rec, now)) continue;
-                const int32_t t = rec->RecType;
-                if (reqType == kTypeANY && t < kNoDataBase) {
-                    answer.Section2.push_back(rec);
-                } else if (t == reqType) {
-                    answer.Section2.push_back(rec);
-                    if (reqType == kTypeMX && rec->Data.size() > 2)
-                        AddAddl(answer, rec->Data.substr(2));
-                    else if (reqType == kTypeSRV && rec->Data.size() > 6)
-                        AddAddl(answer, rec->Data.substr(6));
-                } else if (t == kTypeCNAME) {
-                    answer.Section2.push_back(rec);
-                    break;
-                } else if (t == reqType + kNoDataBase || t == kNameError) {
-                    if (quickie) {
-                        answer.RCode = 3;
+        for (Pos p = Find(reqName); NameAt(p, key, reqName); Next(p)) {
+            const RecordRef& rec = At(p).rec;
+            if (!Valid(*rec, now)) continue;
+            const int32_t t = rec->RecType;
+            if (reqType == kTypeANY && t < kNoDataBase) {
+                answer.Section2.push_back(rec);
+            } else if (t == reqType) {
+                answer.Section2.push_back(rec);
+                if (reqType == kTypeMX && rec->Data.size() > 2)
+                    AddAddl(answer, rec->Data.substr(2));
+                else if (reqType == kTypeSRV && rec->Data.size() > 6)
+                    AddAddl(answer, rec->Data.substr(6));
+            } else if (t == kTypeCNAME) {
+                answer.Section2.push_back(rec);
+                break;
+            } else if (t == reqType + kNoDataBase || t == kNameError) {
+                if (quickie) {
+                    answer.RCode = 3;
+                    return answer;
+                }
+                if (t == kNameError) answer.RCode = 3;
+                const std::string& zone = rec->Data;
+                const uint64_t zkey = KeyOf(zone);
+                for (Pos z = Find(zone); NameAt(z, zkey, zone); Next(z)) {
+                    const RecordRef& soa = At(z).rec;
+                    if (soa->RecType == kTypeSOA && Valid(*soa, now)) {
+                        answer.AA = true;
+                        answer.SectionAdd(3, soa);
                         return answer;
                     }
-                    if (t == kNameError) answer.RCode = 3;
-                    const std::string& zone = rec->Data;
-                    const uint64_t zkey = KeyOf(zone);
-                    if (const size_t z = FindRec(zone); z != 0) {
-                        for (size_t j = z - 1; NameAt(j, zkey, zone); ++j) {
-                            const RecordRef& soa = slots_[j].rec;
-                            if (soa->RecType == kTypeSOA && Valid(*soa, now)) {
-                                answer.AA = true;
-                                answer.SectionAdd(3, soa);
-                                return answer;
-                            }
-                        }
-                    }
-                    // The SOA that justified the marker is gone: the marker says nothing.
-                    answer.RCode = 0;
                 }
+                // The SOA that justified the marker is gone: the marker says nothing.
+                answer.RCode = 0;
             }
         }
 
@@ -301,14 +384,12 @@ clDNSAnswer clDNSCache::Ask(const std::string& reqName, int32_t reqType, bool qu
         for (;;) {
             bool found = false;
             const uint64_t ckey = KeyOf(candidate);
-            if (const size_t first = FindRec(candidate); first != 0) {
-                for (size_t i = first - 1; NameAt(i, ckey, candidate); ++i) {
-                    const RecordRef rec = slots_[i].rec;
-                    if (rec->RecType != kTypeNS || !Valid(*rec, now)) continue;
-                    found = true;
-                    answer.SectionAdd(3, rec);
-                    AddAddl(answer, rec->Data);
-                }
+            for (Pos p = Find(candidate); NameAt(p, ckey, candidate); Next(p)) {
+                const RecordRef& rec = At(p).rec;
+                if (rec->RecType != kTypeNS || !Valid(*rec, now)) continue;
+                found = true;
+                answer.SectionAdd(3, rec);
+                AddAddl(answer, rec->Data);
             }
             if (found || candidate.size() < 2 || rootDone) return answer;
             const size_t dot = (candidate + ".").find('.');
@@ -325,36 +406,39 @@ clDNSAnswer clDNSCache::Ask(const std::string& reqName, int32_t reqType, bool qu
 }
 
 void clDNSCache::Purge() {
-    if (slots_.empty()) return;
+    if (count_ == 0) return;
     const double now = clock_.Now();
-    const size_t steps = slots_.size() / 600 + 1;
-    for (size_t s = 0; s < steps && !slots_.empty(); ++s) {
-        if (cursor_ <= 0 || static_cast<size_t>(cursor_) > slots_.size()) cursor_ = 1;
-        const size_t index = static_cast<size_t>(cursor_) - 1;
-        if (slots_[index].rec->mTimeOut < now)
-            EraseAt(index);
-        else
+    const size_t steps = count_ / 600 + 1;
+    if (cursor_ <= 0 || static_cast<size_t>(cursor_) > count_) cursor_ = 1;
+    Pos p = PosOf(static_cast<size_t>(cursor_));
+    for (size_t s = 0; s < steps && count_ > 0; ++s) {
+        if (AtEnd(p)) {
+            cursor_ = 1;
+            p = {0, 0};
+        }
+        if (At(p).rec->mTimeOut < now) {
+            EraseAt(p);  // the cursor stays
+        } else {
             ++cursor_;
+            Next(p);
+        }
     }
 }
 
 void clDNSCache::ClearCache() {
-    std::erase_if(slots_, [](const Slot& s) { return !s.rec->Permanent; });
+    Filter([](const Slot& s) { return s.rec->Permanent; });
 }
 
 void clDNSCache::RemovePermanent() {
-    std::erase_if(slots_, [](const Slot& s) { return s.rec->Permanent; });
+    Filter([](const Slot& s) { return !s.rec->Permanent; });
 }
 
 void clDNSCache::RemoveNS(const std::string& zone, const std::string& server) {
-    const size_t first = FindRec(zone);
-    if (first == 0) return;
     const uint64_t key = KeyOf(zone);
-    size_t i = first - 1;
-    while (NameAt(i, key, zone)) {
-        if (slots_[i].rec->Data == server)
-            EraseAt(i);
+    for (Pos p = Find(zone); NameAt(p, key, zone);) {
+        if (At(p).rec->Data == server)
+            EraseAt(p);
         else
-            ++i;
+            Next(p);
     }
 }

@@ -5,11 +5,13 @@
 // SOA justified them).
 //
 // The records form one list sorted by name (ordinal byte order, no case folding); records of one
-// name lie together, in no further order. Positions are 1-based as in the design. Each slot keeps
-// the first eight bytes of its name as a big-endian integer next to the shared record, so the
-// binary searches compare integers in one contiguous array and touch a record only when two
-// names share those eight bytes. Cached records are shared with the answers built from them;
-// nobody may rename a record while the cache holds it.
+// name lie together, in no further order. Positions are 1-based as in the design. The list is
+// held in blocks of at most 512 slots, so an insertion or removal moves a few hundred slots
+// rather than the whole list; the binary search runs over the blocks' last names, then inside
+// one block. Each slot keeps the first eight bytes of its name as a big-endian integer next to
+// the shared record, so the searches compare integers in contiguous memory and touch a record
+// only when two names share those eight bytes. Cached records are shared with the answers built
+// from them; nobody may rename a record while the cache holds it.
 //
 // Single-threaded, like the whole server.
 #include <cstddef>
@@ -55,7 +57,7 @@ class clDNSCache {
     // Removes some expired records: at most Count() / 600 + 1 are examined per call.
     void Purge();
     // Records in the list, permanent ones included.
-    int32_t Count() const { return static_cast<int32_t>(slots_.size()); }
+    int32_t Count() const { return static_cast<int32_t>(count_); }
     // Removes every non-permanent record.
     void ClearCache();
     // Removes every record named zone whose Data equals server (a lame delegation's NS).
@@ -76,6 +78,8 @@ class clDNSCache {
 
     // The record at a 1-based position (null outside the list).
     RecordRef Record(size_t pos) const;
+    // Every record in list order (for writing the cache file).
+    std::vector<RecordRef> Records() const;
     // Removes every permanent record (before the permanent set is loaded anew).
     void RemovePermanent();
     // The purge cursor (1-based, 0 before the first purge).
@@ -86,18 +90,45 @@ class clDNSCache {
         uint64_t key;  // first eight bytes of the name, big-endian, zero-padded
         RecordRef rec;
     };
+    using Block = std::vector<Slot>;
+    // A place in the list: block and index inside it; b == blocks_.size() is the end.
+    struct Pos {
+        size_t b = 0, i = 0;
+    };
+    static constexpr size_t kBlockMax = 512;
+
     static uint64_t KeyOf(std::string_view name);
     // <0, 0, >0 as slot's name compares with name (key = KeyOf(name)).
     static int Compare(const Slot& slot, uint64_t key, std::string_view name);
-    bool NameAt(size_t index, uint64_t key, std::string_view name) const {
-        return index < slots_.size() && Compare(slots_[index], key, name) == 0;
+
+    bool AtEnd(Pos p) const { return p.b >= blocks_.size(); }
+    const Slot& At(Pos p) const { return blocks_[p.b][p.i]; }
+    void Next(Pos& p) const {
+        if (++p.i >= blocks_[p.b].size()) p = {p.b + 1, 0};
     }
-    void EraseAt(size_t index);
+    // Whether p holds a record of that name.
+    bool NameAt(Pos p, uint64_t key, std::string_view name) const {
+        return !AtEnd(p) && Compare(At(p), key, name) == 0;
+    }
+    // The first slot whose name is not less than name (the end when there is none).
+    Pos LowerBound(uint64_t key, std::string_view name) const;
+    // The first record of name, or the end.
+    Pos Find(std::string_view name) const;
+    // 1-based position of p and back; the end is count + 1.
+    size_t NumberOf(Pos p) const;
+    Pos PosOf(size_t number) const;
+    void InsertAt(Pos p, Slot slot);
+    // Removes the slot at p; p then holds the slot that followed it.
+    void EraseAt(Pos& p);
+    // Keeps the slots that pass keep, packed into fresh blocks.
+    template <class Keep>
+    void Filter(Keep keep);
 
     const modMain::Settings& settings_;
     const kest::IClock& clock_;
     const clLeases* leases_;
     AuthCheck authCheck_;
-    std::vector<Slot> slots_;
+    std::vector<Block> blocks_;  // never an empty block
+    size_t count_ = 0;
     int32_t cursor_ = 0;
 };

@@ -106,36 +106,112 @@ TEST_F(CacheTest, InsertRuleAndFirstRecordSearch) {
     EXPECT_EQ(cache.FindRec("d."), 0u);
     EXPECT_EQ(cache.RecordPos("0."), 0u);
     EXPECT_EQ(cache.RecordPos("z."), 6u);
+    EXPECT_EQ(cache.RecordPos("bb."), 5u);  // after the last record below the name
+    EXPECT_EQ(cache.RecordPos("b."), 1u);
     EXPECT_EQ(cache.Record(0), nullptr);
     EXPECT_EQ(cache.Record(7), nullptr);
 }
 
-TEST_F(CacheTest, SearchesAgreeWithOrdinalOrder) {
-    // Names sharing long prefixes and bytes above 0x7F exercise the comparison past the key.
+// The list as the design states it, one flat array, to hold the blocked list against.
+struct FlatModel {
+    std::vector<RecordRef> list;  // list[i - 1] is position i
+    int32_t cursor = 0;
+
+    const std::string& N(size_t pos) const { return list[pos - 1]->Name; }
+    size_t FindRec(const std::string& n) const {
+        if (list.empty() || N(1) > n) return 0;
+        size_t low = 1, high = list.size();
+        if (N(high) < n) return 0;
+        while (low != high) {
+            const size_t mid = low + (high - low) / 2;
+            if (N(mid) < n)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return N(low) == n ? low : 0;
+    }
+    void AddRec(RecordRef r) {
+        if (list.empty()) return list.push_back(r);
+        size_t pos = 0;
+        const std::string& n = r->Name;
+        if (N(1) >= n) {
+            pos = 0;
+        } else if (N(list.size()) <= n) {
+            pos = list.size();
+        } else {
+            size_t low = 1, high = list.size();
+            while (high - low >= 2) {
+                const size_t mid = low + (high - low) / 2;
+                if (N(mid) < n)
+                    low = mid;
+                else
+                    high = mid;
+            }
+            pos = low;
+        }
+        list.insert(list.begin() + static_cast<std::ptrdiff_t>(pos), r);
+    }
+    void Purge(double now) {
+        if (list.empty()) return;
+        const size_t steps = list.size() / 600 + 1;
+        for (size_t s = 0; s < steps && !list.empty(); ++s) {
+            if (cursor == 0 || static_cast<size_t>(cursor) > list.size()) cursor = 1;
+            if (list[cursor - 1]->mTimeOut < now)
+                list.erase(list.begin() + cursor - 1);
+            else
+                ++cursor;
+        }
+    }
+};
+
+TEST_F(CacheTest, BlockedListBehavesAsOneSortedList) {
+    // Names sharing long prefixes and bytes above 0x7F exercise the comparison past the key; a
+    // few names with hundreds of records straddle blocks.
     std::mt19937 rng(7);
     const std::vector<std::string> parts = {"a", "aaaaaaaa", "aaaaaaab", "b.", "\xC3", "z", "."};
-    std::vector<std::string> names;
-    for (int i = 0; i < 1500; ++i) {
+    auto randomName = [&] {
+        if (rng() % 5 == 0) return std::string("big") + std::to_string(rng() % 3) + ".";
         std::string n;
         const int len = 1 + static_cast<int>(rng() % 4);
         for (int j = 0; j < len; ++j) n += parts[rng() % parts.size()];
-        names.push_back(n);
-        cache.AddRec(Rec(n, TXT, std::to_string(i)));
+        return n;
+    };
+    FlatModel model;
+    auto same = [&] {
+        const std::vector<RecordRef> got = cache.Records();
+        ASSERT_EQ(got.size(), model.list.size());
+        for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], model.list[i]) << i;
+        ASSERT_EQ(cache.PurgeCursor(), model.cursor);
+    };
+    for (int round = 0; round < 6; ++round) {
+        for (int i = 0; i < 700; ++i) {
+            auto r =
+                Rec(randomName(), TXT, std::to_string(i), 1 + static_cast<int32_t>(rng() % 50));
+            cache.AddRec(r);
+            model.AddRec(r);
+        }
+        same();
+        for (int i = 0; i < 300; ++i) {
+            const std::string n = randomName();
+            ASSERT_EQ(cache.FindRec(n), model.FindRec(n)) << n;
+            if (i % 10 == 0) {  // drop every record of the name, as a name error does
+                cache.CRemRec(n, clDNSCache::kNameError);
+                std::erase_if(model.list, [&](const RecordRef& r) { return r->Name == n; });
+            }
+        }
+        same();
+        clock.Advance(10);
+        for (int i = 0; i < 200; ++i) {
+            cache.Purge();
+            model.Purge(Now());
+        }
+        same();
     }
-    ASSERT_EQ(cache.Count(), 1500);
-    for (size_t i = 2; i <= 1500; ++i) {
-        const std::string& prev = cache.Record(i - 1)->Name;
-        const std::string& cur = cache.Record(i)->Name;
-        ASSERT_LE(std::string_view(prev).compare(cur), 0) << i;
-    }
-    std::set<std::string> distinct(names.begin(), names.end());
-    for (const std::string& n : distinct) {
-        size_t first = 0;
-        for (size_t i = 1; i <= 1500 && first == 0; ++i)
-            if (cache.Record(i)->Name == n) first = i;
-        ASSERT_EQ(cache.FindRec(n), first) << n;
-    }
-    EXPECT_EQ(cache.FindRec("aaaaaaaaq"), 0u);
+    ASSERT_EQ(cache.FindRec("aaaaaaaaq"), model.FindRec("aaaaaaaaq"));
+    cache.ClearCache();
+    EXPECT_EQ(cache.Count(), 0);
+    EXPECT_EQ(cache.Record(1), nullptr);
 }
 
 // ---- CacheAdd
