@@ -1,15 +1,14 @@
 #include "server/intake.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "core/datetime.h"
 #include "core/modDNS.h"
 #include "core/modIP.h"
 #include "core/report.h"
 #include "platform/files.h"
-#include "platform/sockets.h"
+#include "platform/sockets.h"  // the Datagram only
 #include "server/authority/clDNSAuthData.h"
 
 namespace modMain {
@@ -41,21 +40,6 @@ std::string Blanked(int64_t n) {
 }
 
 }  // namespace
-
-// ---- Sender over the DNS socket -----------------------------------------------------------------
-
-bool UdpSocketSender::SendTo(const std::string& data, const std::string& ip, uint16_t port,
-                             const std::string& fromLocalIp, Failure& failure) {
-    platform::UdpSocket* socket = socket_ ? socket_() : nullptr;
-    if (!socket) {
-        failure = {EBADF, std::strerror(EBADF)};
-        return false;
-    }
-    if (socket->SendTo(data, ip, port, fromLocalIp)) return true;
-    const platform::SocketError e = socket->LastError();
-    failure = {e.number, e.text};
-    return false;
-}
 
 // ---- The log as the resolver sees it ------------------------------------------------------------
 
