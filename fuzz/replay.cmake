@@ -9,3 +9,10 @@ foreach(t fuzz_names fuzz_reply fuzz_zipname)
     add_test(NAME fuzz_replay_${t} COMMAND replay_${t} ${_kest_fuzz_dir}/corpus/${t})
     set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS unit TIMEOUT 300)
 endforeach()
+
+# The zone file reader's corpus (corpus/zonefile).
+add_executable(replay_zonefile_fuzz ${_kest_fuzz_dir}/zonefile_fuzz.cpp ${_kest_fuzz_dir}/replay_main.cpp)
+target_link_libraries(replay_zonefile_fuzz PRIVATE kestauthority)
+target_include_directories(replay_zonefile_fuzz PRIVATE ${_kest_fuzz_dir}/..)
+add_test(NAME fuzz_replay_zonefile COMMAND replay_zonefile_fuzz ${_kest_fuzz_dir}/corpus/zonefile)
+set_tests_properties(fuzz_replay_zonefile PROPERTIES LABELS unit TIMEOUT 300)

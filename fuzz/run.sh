@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Bounded fuzzing run of the codec's libFuzzer targets.
+# Bounded fuzzing run of the libFuzzer targets (the corpus of <name>_fuzz is corpus/<name>).
 #
 #   fuzz/run.sh BUILD_DIR [SECONDS_PER_TARGET]     (default 60 s)
 #
@@ -13,7 +13,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS_PER_TARGET]}
 secs=${2:-60}
-targets=(fuzz_names fuzz_reply fuzz_zipname)
+targets=(fuzz_names fuzz_reply fuzz_zipname zonefile_fuzz)
 
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)
@@ -36,7 +36,7 @@ status=0
 total=0
 for t in "${targets[@]}"; do
     corpus="$work/$t-corpus"
-    cp -r "$here/corpus/$t" "$corpus"
+    cp -r "$here/corpus/${t%_fuzz}" "$corpus"
     log="$work/$t.log"
     rc=0
     "$build/fuzz/$t" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \

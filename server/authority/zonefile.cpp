@@ -142,6 +142,15 @@ std::string Unescape(std::string_view body) {
     return out;
 }
 
+// A name the codec can carry: no control byte, blank or DEL (the decoders take such a name as
+// "incomplete."; in SOA data a zero byte would also split the names wrongly).
+bool UsableName(std::string_view name) {
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const u8 b = static_cast<u8>(c);
+        return b < 0x21 || b == 0x7F;
+    });
+}
+
 // ---- The reader's state over one file ----------------------------------------------------------
 
 class Reader {
@@ -204,6 +213,7 @@ class Reader {
 
     void Dispatch(const std::string& owner, int32_t ttl, const std::string& type,
                   std::string& text) {
+        if (!UsableName(owner)) return;
         if (type == "A") {
             const std::string a = modIP::IPToData(text);
             if (a.size() != 4 || a == std::string(4, '\0')) return;
@@ -212,13 +222,15 @@ class Reader {
             const int32_t t = type == "NS"      ? modDNS::kTypeNS
                               : type == "CNAME" ? modDNS::kTypeCNAME
                                                 : modDNS::kTypePTR;
-            Add(owner, t, FullName(NextWord(text), origin_), ttl);
+            std::string target = FullName(NextWord(text), origin_);
+            if (!UsableName(target)) return;
+            Add(owner, t, std::move(target), ttl);
         } else if (type == "MX") {
             const int64_t preference = Number16(NextWord(text));
-            const std::string target = NextWord(text);
-            if (target.empty()) return;
-            Add(owner, modDNS::kTypeMX, modDNS::MakeShortL(preference) + FullName(target, origin_),
-                ttl);
+            const std::string word = NextWord(text);
+            const std::string target = FullName(word, origin_);
+            if (word.empty() || !UsableName(target)) return;
+            Add(owner, modDNS::kTypeMX, modDNS::MakeShortL(preference) + target, ttl);
         } else if (type == "TXT") {
             std::string strings = ParseTXT(text);
             if (strings.empty()) return;
@@ -226,12 +238,15 @@ class Reader {
         } else if (type == "SRV") {
             std::string data;
             for (int i = 0; i < 3; ++i) data += modDNS::MakeShortL(Number16(NextWord(text)));
-            const std::string target = NextWord(text);
-            if (target.empty()) return;
-            Add(owner, modDNS::kTypeSRV, data + FullName(target, origin_), ttl);
+            const std::string word = NextWord(text);
+            const std::string target = FullName(word, origin_);
+            if (word.empty() || !UsableName(target)) return;
+            Add(owner, modDNS::kTypeSRV, data + target, ttl);
         } else if (type == "DFCN") {
             std::string wild = owner == "." ? std::string("*.") : "*." + owner;
-            Add(std::move(wild), modDNS::kTypeCNAME, FullName(NextWord(text), origin_), ttl);
+            std::string target = FullName(NextWord(text), origin_);
+            if (!UsableName(target)) return;
+            Add(std::move(wild), modDNS::kTypeCNAME, std::move(target), ttl);
         } else if (type == "SOA") {
             Soa(owner, ttl, text);
         }
@@ -240,10 +255,9 @@ class Reader {
     // The SOA steps: names completed against the line's owner; each number reached sets its
     // zone value; the record is stored only with all seven fields.
     void Soa(const std::string& owner, int32_t ttl, std::string& text) {
-        std::string data = FullName(NextWord(text), owner);
-        data.push_back('\0');
-        data += FullName(NextWord(text), owner);
-        data.push_back('\0');
+        const std::string mname = FullName(NextWord(text), owner);
+        const std::string rname = FullName(NextWord(text), owner);
+        std::string data = mname + '\0' + rname + '\0';
         const uint32_t serial = Number32(NextWord(text));
         data_.SOASerial = serial;
         modDNS::AppendLongU(data, serial);
@@ -257,6 +271,7 @@ class Reader {
         const uint32_t minimum = Number32(NextWord(text));
         soaMinimum_ = static_cast<int32_t>(std::min<uint32_t>(minimum, INT32_MAX));
         modDNS::AppendLongU(data, minimum);
+        if (!UsableName(mname) || !UsableName(rname)) return;
         Add(owner, modDNS::kTypeSOA, std::move(data), ttl);
     }
 
@@ -316,13 +331,14 @@ bool WritableWord(std::string_view w) {
     return true;
 }
 
+// Control bytes dropped, then trimmed: what the reader gives back for a header value.
 std::string Printable(std::string_view s) {
     std::string out;
-    for (char c : Trim(s)) {
+    for (char c : s) {
         const u8 b = static_cast<u8>(c);
         if (b >= 0x20 && b != 0x7F) out.push_back(c);
     }
-    return out;
+    return std::string(Trim(out));
 }
 
 void HeaderLines(const ZoneFileHeader& header, bool alwaysPrimary,

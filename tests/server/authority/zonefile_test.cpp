@@ -265,7 +265,9 @@ TEST_F(ZoneFile, EveryTypeWord) {
         "pc AAAA ::1\n"
         "pc MX 10\n"
         "pc SRV 1 2 3\n"
-        "pc TXT \"\"\n");
+        "pc TXT \"\"\n"
+        "bad\x01name A 10.0.0.1\n"  // names with control bytes are never kept
+        "pc CNAME x\x7fy\n");
     ASSERT_EQ(recs.size(), 7u);
     EXPECT_EQ(recs[0], Rec("ns.example.com.", 2, "ns1.example.com.", 86400));
     EXPECT_EQ(recs[1], Rec("www.example.com.", 5, "host.other.net.", 86400));
@@ -275,6 +277,10 @@ TEST_F(ZoneFile, EveryTypeWord) {
     EXPECT_EQ(recs[4], Rec("t.example.com.", 16, Txt({"a b", "c"}), 86400));
     EXPECT_EQ(recs[5], Rec("*.example.com.", 5, "host.example.com.", 86400));
     EXPECT_EQ(recs[6], Rec("pc.example.com.", 1, modIP::IPToData("10.0.0.1"), 86400));
+    // A zero byte in an SOA name would split its data wrongly.
+    const auto soa = Read(std::string("pc SOA m\0x r 1 2 3 4 5\n", 23));
+    EXPECT_TRUE(soa.Records.empty());
+    EXPECT_EQ(soa.SOASerial, 1u);
 }
 
 TEST_F(ZoneFile, TxtAndComments) {
