@@ -161,9 +161,14 @@ class Reader {
         if (StartsWithNoCase(raw, "; PRIMARYIP ")) {
             data_.PrimaryIP = std::string(Trim(raw.substr(12)));
         } else if (StartsWithNoCase(raw, "; NOTIFY ")) {
-            std::string rest(raw.substr(9));
-            for (std::string w = NextWord(rest); !w.empty(); w = NextWord(rest)) {
-                data_.Slaves.push_back(std::move(w));
+            // Split in one pass: a long line must not cost a copy per word.
+            const std::string_view rest = raw.substr(9);
+            size_t i = 0;
+            while (i < rest.size()) {
+                while (i < rest.size() && IsBlank(rest[i])) ++i;
+                const size_t start = i;
+                while (i < rest.size() && !IsBlank(rest[i])) ++i;
+                if (i > start) data_.Slaves.emplace_back(rest.substr(start, i - start));
             }
         } else if (StartsWithNoCase(raw, "; NOTSECURE")) {
             data_.Secure = false;
