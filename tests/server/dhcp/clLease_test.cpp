@@ -318,20 +318,4 @@ TEST_F(LeaseTest, RemoveAndRelease) {
     EXPECT_TRUE(table.Empty());
 }
 
-TEST_F(LeaseTest, LookUpsOfTheDNSSide) {
-    table.Append(Lease("a.lan.", "10.0.0.50", clock.Now() + kSecond));
-    table.Append(Lease("a.lan.", "10.0.0.51", clock.Now()));  // expires now: no longer valid
-    table.Append(Lease("b.lan.", "10.0.0.50", clock.Now() + kSecond));
-    table.Append(Lease("000C29ABCDEF.lan.", "10.0.0.52", clock.Now() + kSecond));
-
-    auto byName = table.ValidByName("a.lan.");
-    ASSERT_EQ(byName.size(), 1u);
-    EXPECT_EQ(byName[0]->IPaddr, "10.0.0.50");
-    EXPECT_TRUE(table.ValidByName("000c29abcdef.lan.").empty());
-    EXPECT_TRUE(table.ValidByAddress("10.0.0.51").empty());
-    auto byAddress = table.ValidByAddress("10.0.0.50");
-    ASSERT_EQ(byAddress.size(), 2u);
-    EXPECT_EQ(byAddress[1]->ClientName, "b.lan.");
-}
-
 }  // namespace
