@@ -11,6 +11,7 @@ packages=(
     python3 python3-pytest python3-dnspython
     bind9-dnsutils knot-dnsutils
     iproute2 util-linux procps
+    nsd knot bind9
 )
 if [ "${1:-}" = "--run-only" ]; then
     packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)

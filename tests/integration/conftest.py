@@ -18,6 +18,8 @@ from pathlib import Path
 
 import pytest
 
+from fakenet import fake_internet  # noqa: F401  (the fake internet fixture of resolver tests)
+
 CLONE_NEWNET = 0x40000000
 _libc = ctypes.CDLL(None, use_errno=True)
 _counter = [0]
