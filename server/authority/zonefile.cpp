@@ -303,8 +303,7 @@ std::string ReadWhole(const std::filesystem::path& path) {
     return out;
 }
 
-// ---- Writers
-// -------------------------------------------------------------------------------------
+// ---- Writers ---------------------------------------------------------------------------------
 
 // A name the reader gets back unchanged: absolute, no empty label, no byte it would change or
 // take as a separator, comment or continuation.
@@ -429,8 +428,7 @@ std::string SoaNumbers(uint32_t serial, uint32_t refresh, uint32_t retry, uint32
 
 }  // namespace
 
-// ---- File naming
-// ----------------------------------------------------------------------------------
+// ---- File naming -----------------------------------------------------------------------------
 
 std::string ZoneFileName(std::string_view zoneName) {
     try {
@@ -483,8 +481,7 @@ std::filesystem::path FindZoneFile(const std::filesystem::path& dataDir,
     }
 }
 
-// ---- Text helpers
-// -----------------------------------------------------------------------------------
+// ---- Text helpers ----------------------------------------------------------------------------
 
 std::string NextWord(std::string& line) {
     try {
@@ -632,8 +629,7 @@ void ForEachRecordText(
     }
 }
 
-// ---- The server's reader
-// ---------------------------------------------------------------------------
+// ---- The server's reader ---------------------------------------------------------------------
 
 std::optional<ZoneFileData> ReadZoneText(std::string_view text, std::string_view zoneName,
                                          double now) {
@@ -663,8 +659,7 @@ std::optional<ZoneFileData> ReadZoneFile(const std::filesystem::path& path,
     return data;
 }
 
-// ---- Writers
-// -----------------------------------------------------------------------------------------
+// ---- Writers ---------------------------------------------------------------------------------
 
 std::vector<std::string> EditorZoneLines(std::string_view zoneName, const ZoneFileHeader& header,
                                          const EditorSOA& soa,

@@ -22,8 +22,7 @@ namespace modZoneFile {
 // The activity log as the reader and writers see it: AddLine (kind, text).
 using LogLine = std::function<void(int kind, std::string_view text)>;
 
-// ---- File naming
-// ----------------------------------------------------------------------------------
+// ---- File naming -----------------------------------------------------------------------------
 
 // "." gives "_root.dns"; any other name N gives N with every "/" replaced by "~", then "dns"
 // ("example.com." gives "example.com.dns"). A name without its final dot gets one first.
@@ -42,8 +41,7 @@ std::string ZoneNameFromFile(std::string_view fileName);
 // order among the others); the exact spelling when no such file exists.
 std::filesystem::path FindZoneFile(const std::filesystem::path& dataDir, std::string_view zoneName);
 
-// ---- Text helpers
-// -----------------------------------------------------------------------------------
+// ---- Text helpers ----------------------------------------------------------------------------
 
 // Takes the first word off line: leading blanks removed, the characters up to the next blank
 // (or the end) returned, line left as what follows that blank with its leading blanks removed.
@@ -84,8 +82,7 @@ void ForEachRecordText(
     std::string_view fileText,
     const std::function<void(std::string_view rawLine, std::string& text)>& onRecord);
 
-// ---- The server's reader
-// ---------------------------------------------------------------------------
+// ---- The server's reader ---------------------------------------------------------------------
 
 // What a zone file gives the zone store: the header settings, the SOA values the file reached
 // (defaults as a new zone has them; an incomplete SOA line still sets the values it reached) and
