@@ -258,15 +258,20 @@ bool clLeases::SaveLeases() {
         for (const clLease& l : leases_) lines.push_back(modDHCP::LeaseLine(l, clock_));
         platform::WriteFileAtomic(file_, platform::JoinCrLf(lines));
         changed_ = false;
+        saveFailed_ = false;
         return true;
     } catch (...) {
+        saveFailed_ = true;
+        failedAtMs_ = clock_.MonotonicMs();
         kest::ReportError("modDHCP SaveLeases");
         return false;
     }
 }
 
 bool clLeases::SaveIfChanged() {
-    return !changed_ || SaveLeases();
+    if (!changed_) return true;
+    if (saveFailed_ && clock_.MonotonicMs() - failedAtMs_ < kRetryMs) return false;
+    return SaveLeases();
 }
 
 void clLeases::Load() {

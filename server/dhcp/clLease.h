@@ -89,8 +89,10 @@ class clLeases {
     // True when the table changed since the last Load or successful save.
     bool Changed() const { return changed_; }
     // Saves when the table changed; the server calls it from its timer. True when nothing was
-    // pending or the save succeeded.
+    // pending or the save succeeded. After a failed save it waits a minute before trying again,
+    // so a full disk gives one report a minute, not one a tick.
     bool SaveIfChanged();
+    static constexpr int64_t kRetryMs = 60'000;
 
     // ---- Look-ups of the DNS side ----
     // Unexpired leases named name (exact bytes; names arrive lower case), in table order.
@@ -115,5 +117,7 @@ class clLeases {
     std::filesystem::path file_;
     std::vector<clLease> leases_;
     bool changed_ = false;
+    bool saveFailed_ = false;
+    int64_t failedAtMs_ = 0;  // monotonic time of the last failed save
     std::function<void()> observer_;
 };

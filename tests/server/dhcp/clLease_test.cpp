@@ -234,6 +234,9 @@ TEST_F(LeaseTest, SaveFailureIsReported) {
     clLeases broken{settings, clock, dir.path / "missing" / "folder"};
     broken.Append(Lease("a.lan.", "10.0.0.50", clock.Now() + 1));
     EXPECT_FALSE(broken.SaveLeases());
+    EXPECT_FALSE(broken.SaveIfChanged());  // not tried again at once
+    EXPECT_EQ(reports.size(), 1u);
+    clock.Advance(60);
     EXPECT_FALSE(broken.SaveIfChanged());
     EXPECT_TRUE(broken.Changed());  // still pending
     kest::SetErrorSink(previous);
