@@ -374,7 +374,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                 rdata.clear();
                 switch (rec->RecType) {
                     case modDNS::kTypeA:
-                        ok = d.size() >= 4;
+                        ok = d.size() == 4;
                         rdata.assign(d);
                         break;
                     case modDNS::kTypeNS:

@@ -207,6 +207,7 @@ TEST_F(RequestTest, RecordsThatCannotBeWrittenAreLeftOutAndNotCounted) {
     reply.Section2.push_back(MakeRecord(std::string(64, 'x') + ".example.", kTypeA,
                                         modIP::IPToData("2.2.2.2"), 60, now));
     reply.Section2.push_back(MakeRecord("a.example.", kTypeMX, "\x01", 60, now));
+    reply.Section2.push_back(MakeRecord("a.example.", kTypeA, "12345", 60, now));
     reply.Section2.push_back(MakeRecord("a.example.", 1005, "example.", 60, now));
     reply.Section3.push_back(MakeRecord("a.example.", kTypeSOA, "broken", 60, now));
     reply.Section4.push_back(MakeRecord("b.example.", kTypeA, modIP::IPToData("3.3.3.3"), 60, now));
@@ -335,6 +336,24 @@ TEST_F(RequestTest, CachedAnswerAndUnknownNamesWithRecursion) {
     settings_.RecursionOut = true;
     settings_.NS = {"172.16.0.99"};
     EXPECT_EQ(Ask("other.remote.net.", kTypeA).answer.RCode, 2);
+}
+
+TEST_F(RequestTest, CachedNegativeAnswersAreAuthoritative) {
+    Cached("remote.net.", kTypeSOA, Soa("remote.net."));
+    Cached("empty.remote.net.", clDNSCache::kNoDataBase + kTypeA, "remote.net.");
+    Cached("gone.remote.net.", clDNSCache::kNameError, "remote.net.");
+
+    const Decoded nodata = Ask("empty.remote.net.", kTypeA, "10.9.9.9", false);
+    EXPECT_EQ(nodata.flags1, 0x84u);  // AA, RD clear as the client sent it
+    EXPECT_EQ(nodata.answer.RCode, 0);
+    ASSERT_EQ(nodata.answer.Section3.size(), 1u);
+    EXPECT_EQ(nodata.answer.Section3[0]->RecType, kTypeSOA);
+    EXPECT_TRUE(log_.Has("-> Answer: There are no A-Records for empty.remote.net."));
+
+    const Decoded nx = Ask("gone.remote.net.", kTypeMX);
+    EXPECT_EQ(nx.flags1, 0x85u);
+    EXPECT_EQ(nx.flags2, 0x83u);
+    EXPECT_EQ(nx.answer.Section3.size(), 1u);
 }
 
 TEST_F(RequestTest, WithoutRecursionTheReplyIsAReferral) {
