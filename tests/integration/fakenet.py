@@ -8,7 +8,7 @@ working folder under a temporary folder, started by hand and stopped at teardown
     127.0.0.3  "knot"    Knot: test., beta.example., hoster.example.
     127.0.0.4  "bind"    BIND: example., gamma.test.
     127.0.0.5  "leaf"    NSD:  alpha.test., glueless.test., mixed.test., halfdead.example.
-    127.0.0.6  "silent"  a socket that reads every query and never answers
+    127.0.0.6  "silent"  reads every query (UDP and TCP) and never answers
     127.0.0.7  nothing listens (the kernel refuses)
 
 Each peer's port 53 (UDP and TCP) is held by a counting relay in this process, which logs every
@@ -225,6 +225,7 @@ class Relay:
         self._wake_r, self._wake_w = socket.socketpair()
         self.sel.register(self._wake_r, selectors.EVENT_READ, ("wake", None, None))
         self._upstream = OrderedDict()   # (front, client) -> socket towards the daemon
+        self._conns = set()              # open TCP connections of clients
         self._sockets = []
         self._stop = False
         self._thread = None
@@ -240,20 +241,27 @@ class Relay:
         t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         t.bind((ip, 53))
         t.listen(16)
-        # A silent peer's TCP listener is never served: connections sit in the backlog.
-        if backend is not None:
-            self.sel.register(t, selectors.EVENT_READ, ("listen", (t, counter, backend), None))
+        self.sel.register(t, selectors.EVENT_READ, ("listen", (t, counter, backend), None))
         self._sockets += [u, t]
 
     def start(self):
+        self._ready = threading.Event()
         self._thread = threading.Thread(target=self._run, name="fakenet-relay", daemon=True)
         self._thread.start()
+        self._ready.wait(5)
+        if self.thread_netns != self.netns:
+            raise RuntimeError("the relay thread is not in the test's network namespace")
 
     def stop(self):
         self._stop = True
         self._wake_w.send(b"x")
         if self._thread:
             self._thread.join(5)
+        for conn in list(self._conns):
+            try:
+                conn.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
         for s in self._sockets + list(self._upstream.values()) + [self._wake_r, self._wake_w]:
             s.close()
         self.sel.close()
@@ -262,8 +270,8 @@ class Relay:
         # Threads inherit the namespace of the thread that made them; check it anyway, since a
         # relay outside the test's namespace would talk to the machine's loopback.
         self.thread_netns = os.readlink("/proc/thread-self/ns/net")
+        self._ready.set()
         if self.thread_netns != self.netns:
-            self.errors.append("relay thread is outside the test's namespace")
             return
         while not self._stop:
             for key, _ in self.sel.select(1.0):
@@ -276,6 +284,7 @@ class Relay:
                         front[0].sendto(data, client)
                     elif kind == "listen":
                         conn, addr = front[0].accept()
+                        self._conns.add(conn)
                         threading.Thread(target=self._tcp, args=(conn, addr, front[1], front[2]),
                                          daemon=True).start()
                 except OSError as e:
@@ -314,28 +323,31 @@ class Relay:
 
     def _tcp(self, conn, addr, counter, backend):
         conn.settimeout(10)
+        up = None
         try:
-            with conn, socket.create_connection(backend, timeout=10) as up:
-                while True:
-                    head = self._read_exact(conn, 2)
-                    if head is None:
-                        return
-                    msg = self._read_exact(conn, struct.unpack("!H", head)[0])
-                    if msg is None:
-                        return
-                    counter.note(msg, addr, "tcp")
-                    if counter.muted:
-                        continue
-                    up.sendall(head + msg)
-                    rhead = self._read_exact(up, 2)
-                    if rhead is None:
-                        return
-                    reply = self._read_exact(up, struct.unpack("!H", rhead)[0])
-                    if reply is None:
-                        return
-                    conn.sendall(rhead + reply)
+            while True:
+                head = self._read_exact(conn, 2)
+                msg = head and self._read_exact(conn, struct.unpack("!H", head)[0])
+                if msg is None:
+                    return
+                counter.note(msg, addr, "tcp")
+                if counter.muted or backend is None:
+                    continue
+                if up is None:
+                    up = socket.create_connection(backend, timeout=10)
+                up.sendall(head + msg)
+                rhead = self._read_exact(up, 2)
+                reply = rhead and self._read_exact(up, struct.unpack("!H", rhead)[0])
+                if reply is None:
+                    return
+                conn.sendall(rhead + reply)
         except OSError:
             pass
+        finally:
+            self._conns.discard(conn)
+            conn.close()
+            if up is not None:
+                up.close()
 
 
 # ---------------------------------------------------------------------------------------------
