@@ -4,6 +4,12 @@
 #include "core/report.h"
 #include "platform/sockets.h"
 #include "platform/timer.h"
+#include "server/authority/clDNSAuthData.h"
+#include "server/dhcp/clLease.h"
+#include "server/intake.h"
+#include "server/reload_command.h"
+#include "server/resolver/clDNSCache.h"
+#include "server/resolver/clDNSRequest.h"
 
 namespace modMain {
 namespace {
@@ -22,9 +28,9 @@ frmAlpha::frmAlpha(HostServices host)
                     .running = [this] { return Running; },
                     .interactive = [this] { return Interactive; },
                     .totalRequests = [this] { return TotalRequests; },
-                    .cacheCount = {},
+                    .cacheCount = [this] { return static_cast<int64_t>(cache_->Count()); },
                     .startTime = [this] { return StartTime; },
-                    .saveBlocks = {},
+                    .saveBlocks = [this] { intake_->SaveBlocks(); },
                     .hostsFile =
                         [this] {
                             return settings.Hosts.empty() ? std::filesystem::path{}
@@ -37,6 +43,37 @@ frmAlpha::frmAlpha(HostServices host)
       timer_(std::make_unique<platform::Timer>(1000)) {
     previousSink_ = InstallErrorSink(reporter_);
     timer_->OnTimeout = [this] { Timer(); };
+
+    const auto logFn = [this](int kind, std::string_view text) { log_.AddLine(kind, text); };
+    leases_ = std::make_unique<clLeases>(settings, Clock(), host_.programDir);
+    AuthHostHooks hooks;
+    hooks.getStatus = [this] { return StatusText; };
+    hooks.setStatus = [this](const std::string& text) { SetStatus(text); };
+    hooks.pump = [this] {
+        if (host_.pump) host_.pump->Pump();
+    };
+    zones_ = std::make_unique<clDNSAuthData>(settings, Clock(), logFn, *leases_,
+                                             host_.programDir / "data", std::move(hooks));
+    cache_ = std::make_unique<clDNSCache>(settings, Clock(), leases_.get(),
+                                          [this](const std::string& name) {
+                                              return zones_->AskAuth(name);
+                                          });
+    sender_ = std::make_unique<UdpSocketSender>([this] { return dnsSocket_.get(); });
+    IntakeContext ctx;
+    ctx.settings = &settings;
+    ctx.clock = host_.clock;
+    ctx.log = &log_;
+    ctx.pump = host_.pump;
+    ctx.localIPs = &LocalIPs;
+    ctx.zones = zones_.get();
+    ctx.cache = cache_.get();
+    ctx.sender = sender_.get();
+    ctx.running = [this] { return Running; };
+    ctx.doTray = [this](int icon) { DoTray(icon); };
+    ctx.totalRequests = &TotalRequests;
+    ctx.secondCounts = &SecondCounts;
+    ctx.programDir = host_.programDir;
+    intake_ = std::make_unique<RequestIntake>(std::move(ctx));
 }
 
 frmAlpha::~frmAlpha() {
@@ -148,6 +185,7 @@ bool frmAlpha::StartServer() {
 void frmAlpha::PauseServer() {
     if (!Running) return;
     try {
+        intake_->ClearOutstanding();
         CloseDNSSockets();
         Running = false;
         AddLine(kLogEvent, "Server paused.");
@@ -164,6 +202,8 @@ void frmAlpha::CloseDown() {
     try {
         timer_->Stop();
         PauseServer();
+        intake_->SaveBlocks();
+        leases_->SaveLeases();
         log_.CloseFile();
     } catch (...) {
         kest::ReportError("modMain CloseDown");
@@ -177,19 +217,48 @@ void frmAlpha::Timer() {
         // Step 1: the data is loaded once, on the first tick with the service running.
         if (Running && !Loaded) LoadData();
 
+        // Step 2: waiting requests whose time is up ask on or give up.
+        TimeOuts();
+
+        // Step 3.
+        cache_->Purge();
+
         // Step 5: clear the count of the second that comes next.
         const kest::CivilTime t = kest::DaysToCivil(Clock().LocalNow());
         SecondCounts[static_cast<size_t>((t.second + 1) % 60)] = 0;
 
         // Step 7: the "request handled" picture shows for about a second.
         if (TrayIcon == 1 && Clock().Now() - LastTrayTime > kTrayHold) DoTray(0);
+
+        SaveChangedState();
     } catch (...) {
         kest::ReportError("frmAlpha Timer");
     }
 }
 
 void frmAlpha::LoadData() {
+    zones_->LoadAll();
+    AddLine(kLogEvent, "Loading IP address blocks...");
+    intake_->LoadBlocks();
+    AddLine(kLogEvent, "Loading DHCP Leases...");
+    leases_->Load();
     Loaded = true;
+}
+
+void frmAlpha::TimeOuts() {
+    // A retry may send, pump and change the list: walk a copy.
+    const std::vector<RequestRef> waiting = intake_->Outstanding().Items();
+    const double now = Clock().Now();
+    for (const RequestRef& r : waiting) {
+        if (r && r->State == 1 && r->TimeOut < now) r->AskNS();
+    }
+}
+
+void frmAlpha::SaveChangedState() {
+    // What is otherwise saved only at shutdown is kept on disk soon after it changes.
+    if (!Loaded) return;
+    intake_->SaveBlocksIfChanged();
+    leases_->SaveIfChanged();
 }
 
 void frmAlpha::DoTray(int icon) {
@@ -217,13 +286,42 @@ void frmAlpha::CloseDNSSockets() {
     tcpListener_.reset();
 }
 
-void frmAlpha::OnReloadData(const platform::Datagram&) {
-    // The reload commands arrive with the zone store.
+void frmAlpha::OnReloadData(const platform::Datagram& d) {
+    try {
+        if (d.fromIp != "127.0.0.1") return;
+        if (!Interactive && host_.displayAvailable) {
+            // Someone runs the editor here: make sure the tray icon is on their desktop.
+            if (host_.tray) {
+                host_.tray->Remove();
+                host_.tray->Show();
+            }
+            Interactive = true;
+        }
+        if (!settings.MasterDir.empty()) return;
+        const ReloadCommand cmd = ParseReloadCommand(d.data);
+        switch (cmd.kind) {
+            case ReloadCommand::kReloadAll:
+                zones_->LoadAll();
+                break;
+            case ReloadCommand::kUnloadZone:
+                zones_->UnloadZone(cmd.zone);
+                break;
+            case ReloadCommand::kReloadZone:
+                zones_->ReloadZone(cmd.zone);
+                // A secondary zone is queued for transfer by the replication component; a
+                // primary zone tells its secondaries.
+                if (zones_->ZonePrimIP(cmd.zone).empty() && Running) zones_->Notify(cmd.zone);
+                break;
+            case ReloadCommand::kNone:
+                break;
+        }
+    } catch (...) {
+        kest::ReportError("frmAlpha WSReload",
+                          "WS-State " + std::to_string(reloadSocket_ ? reloadSocket_->State() : 0));
+    }
 }
 
-void frmAlpha::OnDNSData(const platform::Datagram&) {
-    // Request intake arrives with the zone store and the resolver.
-}
+void frmAlpha::OnDNSData(const platform::Datagram& d) { intake_->OnDatagram(d); }
 
 void frmAlpha::OnTcpConnection(std::unique_ptr<platform::TcpConnection> c) {
     // Queries over TCP and zone transfers come later; the connection is closed.

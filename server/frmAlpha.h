@@ -16,6 +16,10 @@
 #include "server/error_report.h"
 #include "server/settings.h"
 
+class clLeases;
+class clDNSAuthData;
+class clDNSCache;
+
 namespace platform {
 class UdpSocket;
 class TcpListener;
@@ -25,6 +29,9 @@ struct Datagram;
 }  // namespace platform
 
 namespace modMain {
+
+class RequestIntake;
+class UdpSocketSender;
 
 // What the process hands the server: the clock and the host facilities it may use.
 struct HostServices {
@@ -67,6 +74,12 @@ public:
     ErrorReporter& Reporter() { return reporter_; }
     void AddLine(int kind, std::string_view text) { log_.AddLine(kind, text); }
 
+    // The subsystems the server object wires together.
+    clLeases& Leases() { return *leases_; }
+    clDNSAuthData& Zones() { return *zones_; }
+    clDNSCache& Cache() { return *cache_; }
+    RequestIntake& Intake() { return *intake_; }
+
     // Start-up and shutdown.
     void LoadSettings(const std::vector<std::string>& localIPs);
     void Begin();
@@ -92,10 +105,14 @@ public:
     // Runs when CloseDown has finished: the process ends its event loop.
     std::function<void()> OnUnload;
 
+    // A command datagram on the reload socket.
+    void OnReloadData(const platform::Datagram& d);
+
 private:
     void LoadData();
     void CloseDNSSockets();
-    void OnReloadData(const platform::Datagram& d);
+    void TimeOuts();
+    void SaveChangedState();
     void OnDNSData(const platform::Datagram& d);
     void OnTcpConnection(std::unique_ptr<platform::TcpConnection> c);
     void Warn(const std::string& text);
@@ -104,6 +121,11 @@ private:
     ActivityLog log_;
     ErrorReporter reporter_;
     kest::ErrorSink previousSink_;
+    std::unique_ptr<clLeases> leases_;
+    std::unique_ptr<clDNSAuthData> zones_;
+    std::unique_ptr<clDNSCache> cache_;
+    std::unique_ptr<UdpSocketSender> sender_;
+    std::unique_ptr<RequestIntake> intake_;
     std::unique_ptr<platform::UdpSocket> dnsSocket_;
     std::unique_ptr<platform::TcpListener> tcpListener_;
     std::unique_ptr<platform::UdpSocket> reloadSocket_;

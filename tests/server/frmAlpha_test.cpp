@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/sockets.h"
+#include "server/authority/clDNSAuthData.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -245,6 +247,67 @@ TEST_F(AlphaTest, ServiceEventsFrameTheRun) {
     a.OnUnload = [&] { ++unloads; };
     a.CloseRequest();
     EXPECT_EQ(unloads, 0);
+}
+
+TEST_F(AlphaTest, FirstTickLoadsZonesBlocksAndLeasesAndShutdownSavesThem) {
+    std::filesystem::create_directories(home_ / "data");
+    platform::WriteFileAtomic(home_ / "data" / "example.test.dns",
+                              "@ 300 SOA ns1 hm 1 2 3 4 5\r\nwww 300 A 10.0.0.1\r\n");
+    platform::WriteFileAtomic(home_ / "blocks.dat",
+                              "; Kestrune - IP address blocks\r\n10.9.9.9\r\n");
+    frmAlpha& a = Make();
+    a.Begin();
+    a.Timer();
+    const auto lines = Lines();
+    const auto at = [&](const std::string& l) {
+        return std::find(lines.begin(), lines.end(), l) - lines.begin();
+    };
+    ASSERT_LT(at("Loading Zone: example.test."), static_cast<long>(lines.size()));
+    EXPECT_LT(at("Loading Zone: example.test."), at("Loading IP address blocks..."));
+    EXPECT_LT(at("Loading IP address blocks..."), at("Loading DHCP Leases..."));
+    EXPECT_TRUE(a.Zones().Ask("www.example.test.", 1, false).AA);
+
+    std::filesystem::remove(home_ / "blocks.dat");
+    a.CloseDown();
+    const auto blocks = platform::ReadFile(home_ / "blocks.dat");
+    ASSERT_TRUE(blocks.has_value());
+    EXPECT_EQ(*blocks, "; Kestrune - IP address blocks\r\n10.9.9.9\r\n");
+    EXPECT_TRUE(std::filesystem::exists(home_ / "dhcp.dat"));
+}
+
+TEST_F(AlphaTest, ReloadCommandsComeOnlyFromLocalhostAndNotWithAMasterDirectory) {
+    std::filesystem::create_directories(home_ / "data");
+    frmAlpha& a = Make(/*display=*/true);
+    a.settings.NTService = true;  // no user at first
+    a.Begin();
+    a.Timer();
+    ASSERT_FALSE(a.Interactive);
+    platform::WriteFileAtomic(home_ / "data" / "new.test.dns",
+                              "@ 300 SOA ns1 hm 1 2 3 4 5\r\nx 300 A 10.0.0.2\r\n");
+    platform::Datagram d;
+    d.data = "RELOAD P New.Test";
+    d.fromIp = "127.0.0.2";
+    a.OnReloadData(d);
+    EXPECT_FALSE(a.Zones().Ask("x.new.test.", 1, false).AA);
+    EXPECT_FALSE(a.Interactive);
+
+    d.fromIp = "127.0.0.1";
+    a.settings.MasterDir = "/srv/master";
+    a.OnReloadData(d);
+    EXPECT_FALSE(a.Zones().Ask("x.new.test.", 1, false).AA);
+    // The command still shows that a user is here.
+    EXPECT_TRUE(a.Interactive);
+
+    a.settings.MasterDir.clear();
+    a.OnReloadData(d);
+    EXPECT_TRUE(a.Zones().Ask("x.new.test.", 1, false).AA);
+    d.data = "unload new.test";
+    a.OnReloadData(d);
+    EXPECT_FALSE(a.Zones().Ask("x.new.test.", 1, false).AA);
+    EXPECT_EQ(Lines().back(), "Removing Zone: new.test.");
+    d.data = "reload";
+    a.OnReloadData(d);
+    EXPECT_TRUE(a.Zones().Ask("x.new.test.", 1, false).AA);
 }
 
 }  // namespace
