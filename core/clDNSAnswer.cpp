@@ -6,10 +6,14 @@
 
 RecordList* clDNSAnswer::Section(int secNo) {
     switch (secNo) {
-        case 2: return &Section2;
-        case 3: return &Section3;
-        case 4: return &Section4;
-        default: return nullptr;
+        case 2:
+            return &Section2;
+        case 3:
+            return &Section3;
+        case 4:
+            return &Section4;
+        default:
+            return nullptr;
     }
 }
 

@@ -13,16 +13,16 @@
 using RecordList = std::vector<RecordRef>;
 
 class clDNSAnswer {
-public:
+  public:
     // Members in the design's declaration order; a new answer has empty strings, zeros, false
     // flags and three empty sections (the question, section 1, is only RqName and RqType).
     std::string RqName;
-    int32_t RqType = 0;  // full 16-bit question type
-    int32_t Id = 0;      // message ID, 0 to 65535
-    bool RA = false;     // recursion available; in a reply being built: recursion allowed
-    bool AA = false;     // authoritative answer
-    int16_t RCode = 0;   // 0 no error, 2 server failure, 3 name error, 4 not implemented
-    bool TC = false;     // truncated (set by the decoder when a reply was incomplete)
+    int32_t RqType = 0;   // full 16-bit question type
+    int32_t Id = 0;       // message ID, 0 to 65535
+    bool RA = false;      // recursion available; in a reply being built: recursion allowed
+    bool AA = false;      // authoritative answer
+    int16_t RCode = 0;    // 0 no error, 2 server failure, 3 name error, 4 not implemented
+    bool TC = false;      // truncated (set by the decoder when a reply was incomplete)
     RecordList Section2;  // answer
     RecordList Section3;  // authority
     RecordList Section4;  // additional

@@ -10,7 +10,7 @@
 #include "core/clock.h"
 
 class clDNSRecord {
-public:
+  public:
     // Members in the design's declaration order.
 
     // The record never ages (zone records, root hints, hosts entries, DHCP lease records).

@@ -19,18 +19,27 @@ using u8 = unsigned char;
 
 const std::string kIncomplete = "incomplete.";
 
-inline u8 At(std::string_view s, size_t i) { return static_cast<u8>(s[i]); }
-inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline u8 At(std::string_view s, size_t i) {
+    return static_cast<u8>(s[i]);
+}
+inline char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 // A byte that may not stand in a label of a decoded name (design.md: names).
-inline bool BadLabelByte(u8 c) { return c == '.' || c < 0x21 || c == 0x7F; }
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool BadLabelByte(u8 c) {
+    return c == '.' || c < 0x21 || c == 0x7F;
+}
+inline bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // A number with its leading blank for non-negative values, as the design's messages write it.
 std::string Blanked(int64_t n) {
     return n >= 0 ? " " + std::to_string(n) : std::to_string(n);
 }
 
-// ---- Name decoding --------------------------------------------------------------------------------
+// ---- Name decoding
+// --------------------------------------------------------------------------------
 
 enum class NameStatus { Ok, RanOff, Bad };
 
@@ -89,7 +98,8 @@ NameStatus DecodeName(std::string_view msg, std::string_view span, std::string& 
     }
 }
 
-// ---- Name encoding ---------------------------------------------------------------------------------
+// ---- Name encoding
+// ---------------------------------------------------------------------------------
 
 // The uncompressed wire form (step 1 of ZipName); false when the name has no valid wire form.
 bool EncodePlain(std::string_view name, std::string& wire) {
@@ -348,7 +358,8 @@ std::string Trim(std::string_view t) {
 
 }  // namespace
 
-// ---- Types and sections --------------------------------------------------------------------------
+// ---- Types and sections
+// --------------------------------------------------------------------------
 
 bool IsKeptType(int32_t type) {
     switch (type) {
@@ -371,7 +382,8 @@ std::string_view SectionName(int secNo) {
                                     : std::string_view{};
 }
 
-// ---- ZipName --------------------------------------------------------------------------------------
+// ---- ZipName
+// --------------------------------------------------------------------------------------
 
 std::string ZipName(std::string_view message, std::string_view name) {
     try {
@@ -404,10 +416,10 @@ std::string ZipName(std::string_view message, std::string_view name) {
 
 // The index. A tail begins with a label (a length byte v of 1 to 63 and v bytes), so it can only
 // occur at an offset where the message holds the same length byte and label. Every offset
-// q <= 16383 whose byte v is 1 to 63 is hashed by its key, the first min(v + 1, 8) bytes from q,
+// q <= 16383 whose byte v is 1 to 63 is hashed by its key, the first min(v + 1, 16) bytes from q,
 // into a bucket; each bucket chains its offsets in ascending order, so the first candidate that
 // holds the whole tail is the tail's first occurrence. Offsets whose key is not complete yet (in
-// the last 7 bytes of the message so far) wait for later bytes and are checked one by one.
+// the last 15 bytes of the message so far) wait for later bytes and are checked one by one.
 struct ZipIndex::Impl {
     static constexpr size_t kBucketBits = 11;
     static constexpr size_t kBuckets = size_t{1} << kBucketBits;
@@ -417,13 +429,15 @@ struct ZipIndex::Impl {
     std::vector<int32_t> tail = std::vector<int32_t>(kBuckets, -1);
     std::vector<int32_t> next;  // by offset
 
-    static constexpr size_t kKey = 8;
+    static constexpr size_t kKey = 16;
     static size_t KeyLength(u8 v) { return std::min<size_t>(static_cast<size_t>(v) + 1, kKey); }
     static size_t Bucket(const char* p) {  // p: a length byte of 1 to 63 and what follows
         const size_t n = KeyLength(static_cast<u8>(p[0]));
-        uint64_t k = 0;
-        std::memcpy(&k, p, n);
-        return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> (64 - kBucketBits));
+        uint64_t k[2] = {0, 0};
+        std::memcpy(k, p, n);
+        const uint64_t h =
+            k[0] * 0x9E3779B97F4A7C15ull ^ (k[1] + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
+        return static_cast<size_t>(h >> (64 - kBucketBits));
     }
 
     void Reset() {
@@ -486,9 +500,8 @@ struct ZipIndex::Impl {
 
     bool Pass(std::string_view msg, std::string_view wire, const size_t* st, size_t count,
               Hit& hit) const {
-        return PassHalving(msg, wire, st, count, hit, [&](std::string_view t, size_t& q) {
-            return Find(msg, t, q);
-        });
+        return PassHalving(msg, wire, st, count, hit,
+                           [&](std::string_view t, size_t& q) { return Find(msg, t, q); });
     }
 };
 
@@ -514,7 +527,8 @@ std::string ZipName(std::string_view message, std::string_view name, ZipIndex& i
     }
 }
 
-// ---- Name decoding ---------------------------------------------------------------------------------
+// ---- Name decoding
+// ---------------------------------------------------------------------------------
 
 std::string UnzipName(std::string_view message, int offset) {
     try {
@@ -539,16 +553,33 @@ std::string ExtractName(std::string_view message, std::string& rest, bool consum
     return ExtractNameImpl(message, rest, consume);
 }
 
-// ---- Integer fields ------------------------------------------------------------------------------
+// ---- Integer fields
+// ------------------------------------------------------------------------------
 
-int16_t ExtractShort(std::string_view& data, bool consume) { return ShortImpl(data, consume); }
-int16_t ExtractShort(std::string& data, bool consume) { return ShortImpl(data, consume); }
-int32_t ExtractShortL(std::string_view& data, bool consume) { return ShortLImpl(data, consume); }
-int32_t ExtractShortL(std::string& data, bool consume) { return ShortLImpl(data, consume); }
-int32_t ExtractLong(std::string_view& data, bool consume) { return LongImpl(data, consume); }
-int32_t ExtractLong(std::string& data, bool consume) { return LongImpl(data, consume); }
-uint32_t ExtractLongU(std::string_view& data, bool consume) { return LongUImpl(data, consume); }
-uint32_t ExtractLongU(std::string& data, bool consume) { return LongUImpl(data, consume); }
+int16_t ExtractShort(std::string_view& data, bool consume) {
+    return ShortImpl(data, consume);
+}
+int16_t ExtractShort(std::string& data, bool consume) {
+    return ShortImpl(data, consume);
+}
+int32_t ExtractShortL(std::string_view& data, bool consume) {
+    return ShortLImpl(data, consume);
+}
+int32_t ExtractShortL(std::string& data, bool consume) {
+    return ShortLImpl(data, consume);
+}
+int32_t ExtractLong(std::string_view& data, bool consume) {
+    return LongImpl(data, consume);
+}
+int32_t ExtractLong(std::string& data, bool consume) {
+    return LongImpl(data, consume);
+}
+uint32_t ExtractLongU(std::string_view& data, bool consume) {
+    return LongUImpl(data, consume);
+}
+uint32_t ExtractLongU(std::string& data, bool consume) {
+    return LongUImpl(data, consume);
+}
 
 std::string MakeShort(int64_t n) {
     std::string s(2, '\0');
@@ -598,27 +629,39 @@ std::string RTypeN(int64_t type) {
     try {
         const int64_t n = type < 0 ? -type : type;
         static const char* const kLow[] = {
-            nullptr, "A",     "NS",    "MD",    "MF",   "CNAME", "SOA",      "MB",
-            "MG",    "MR",    "NULL",  "WKS",   "PTR",  "HINFO", "MINFO",    "MX",
-            "TXT",   "RP",    "AFSDB", "X25",   "ISDN", "RT",    "NASP",     "NSAP-PTR",
-            "SIG",   "KEY",   "PX",    "GPOS",  "AAAA", "LOC",   "NXT",      "EID",
-            "NIMLOC", "SRV",  "ATMA",  "NAPTR", "KX",   "CERT",  "A6",       "DNAME",
-            "SINK",  "OPT"};
+            nullptr, "A",    "NS",   "MD",    "MF",    "CNAME",    "SOA", "MB",   "MG",
+            "MR",    "NULL", "WKS",  "PTR",   "HINFO", "MINFO",    "MX",  "TXT",  "RP",
+            "AFSDB", "X25",  "ISDN", "RT",    "NASP",  "NSAP-PTR", "SIG", "KEY",  "PX",
+            "GPOS",  "AAAA", "LOC",  "NXT",   "EID",   "NIMLOC",   "SRV", "ATMA", "NAPTR",
+            "KX",    "CERT", "A6",   "DNAME", "SINK",  "OPT"};
         if (n >= 1 && n <= 41) return kLow[n];
         switch (n) {
-            case 100: return "UINFO";
-            case 101: return "UID";
-            case 102: return "GID";
-            case 103: return "UNSPEC";
-            case 248: return "ADDRS";
-            case 249: return "TKEY";
-            case 250: return "TSIG";
-            case 251: return "IXFR";
-            case 252: return "AXFR";
-            case 253: return "MAILB";
-            case 254: return "MAILA";
-            case 255: return "*";
-            default: return "?" + std::to_string(n) + "?";
+            case 100:
+                return "UINFO";
+            case 101:
+                return "UID";
+            case 102:
+                return "GID";
+            case 103:
+                return "UNSPEC";
+            case 248:
+                return "ADDRS";
+            case 249:
+                return "TKEY";
+            case 250:
+                return "TSIG";
+            case 251:
+                return "IXFR";
+            case 252:
+                return "AXFR";
+            case 253:
+                return "MAILB";
+            case 254:
+                return "MAILA";
+            case 255:
+                return "*";
+            default:
+                return "?" + std::to_string(n) + "?";
         }
     } catch (...) {
         kest::ReportError("modDNS RTypeN");
@@ -628,24 +671,36 @@ std::string RTypeN(int64_t type) {
 
 std::string RCodeN(int64_t rcode) {
     switch (rcode) {
-        case 0: return "No Error";
-        case 1: return "Format Error - could not interpret the query.";
-        case 2: return "Server Failure.";
-        case 3: return "Name does not exist!";
-        case 4: return "Not implemented - no support for this query type.";
-        case 5: return "Refused - will not answer this client or this query type.";
-        default: return "Unknown error.";
+        case 0:
+            return "No Error";
+        case 1:
+            return "Format Error - could not interpret the query.";
+        case 2:
+            return "Server Failure.";
+        case 3:
+            return "Name does not exist!";
+        case 4:
+            return "Not implemented - no support for this query type.";
+        case 5:
+            return "Refused - will not answer this client or this query type.";
+        default:
+            return "Unknown error.";
     }
 }
 
 std::string OpCodeN(int64_t opcode) {
     try {
         switch (opcode) {
-            case 0: return "Standard Query";
-            case 1: return "Inverse Query Request";
-            case 2: return "Server Status Request";
-            case 4: return "Notification Request";
-            default: return "Unknown Query Type (OpCode" + Blanked(opcode) + ")";
+            case 0:
+                return "Standard Query";
+            case 1:
+                return "Inverse Query Request";
+            case 2:
+                return "Server Status Request";
+            case 4:
+                return "Notification Request";
+            default:
+                return "Unknown Query Type (OpCode" + Blanked(opcode) + ")";
         }
     } catch (...) {
         kest::ReportError("modDNS OpCodeN");
@@ -656,11 +711,16 @@ std::string OpCodeN(int64_t opcode) {
 std::string ClassN(int64_t cls) {
     try {
         switch (cls) {
-            case 1: return "Internet class record";
-            case 2: return "CSNET class record";
-            case 3: return "CHAOS class record";
-            case 4: return "Hesiod [Dyer 87] class record";
-            default: return "Unknown class (" + std::to_string(cls) + ") record";
+            case 1:
+                return "Internet class record";
+            case 2:
+                return "CSNET class record";
+            case 3:
+                return "CHAOS class record";
+            case 4:
+                return "Hesiod [Dyer 87] class record";
+            default:
+                return "Unknown class (" + std::to_string(cls) + ") record";
         }
     } catch (...) {
         kest::ReportError("modDNS ClassN");
@@ -748,7 +808,8 @@ std::string TextData(std::string_view txtData) {
     }
 }
 
-// ---- Clean-up -------------------------------------------------------------------------------------
+// ---- Clean-up
+// -------------------------------------------------------------------------------------
 
 std::string CleanName(std::string_view text) {
     try {
@@ -780,7 +841,8 @@ std::string CleanNameF(std::string_view text) {
     }
 }
 
-// ---- SOA ---------------------------------------------------------------------------------------------
+// ---- SOA
+// ---------------------------------------------------------------------------------------------
 
 std::optional<SoaFields> ParseSOAData(std::string_view data) {
     try {
@@ -820,7 +882,8 @@ std::string MakeSOAData(const SoaFields& soa) {
     }
 }
 
-// ---- Reply records ---------------------------------------------------------------------------------
+// ---- Reply records
+// ---------------------------------------------------------------------------------
 
 DecodedRecord DecodeRecord(std::string_view message, std::string_view& rest, double now) {
     DecodedRecord out;

@@ -55,12 +55,13 @@ inline constexpr int32_t kMaxReplyTTL = 604800;
 // A constant table (no start-up call needed): index 1 "Question", 2 "Answer", 3 "Authority",
 // 4 "Additional"; index 0 is empty.
 inline constexpr std::array<std::string_view, 5> kSectionNames = {"", "Question", "Answer",
-                                                                   "Authority", "Additional"};
+                                                                  "Authority", "Additional"};
 // The name of section 1 to 4; "" for any other number.
 std::string_view SectionName(int secNo);
 
-// ---- Names ---------------------------------------------------------------------------------------
-// Limits of the wire form (RFC 1035) that the encoder and the decoders enforce.
+// ---- Names
+// --------------------------------------------------------------------------------------- Limits of
+// the wire form (RFC 1035) that the encoder and the decoders enforce.
 inline constexpr size_t kMaxLabel = 63;      // characters of one label
 inline constexpr size_t kMaxWireName = 255;  // bytes of a whole uncompressed name, final 0 included
 inline constexpr size_t kMaxPointerTarget = 16383;  // highest offset a pointer can hold
@@ -92,7 +93,7 @@ std::string ZipName(std::string_view message, std::string_view name);
 // it on every call, so any change to the message (not only appending) is safe: a prefix that no
 // longer matches is indexed anew. It can be reused for the next message (it rebuilds itself).
 class ZipIndex {
-public:
+  public:
     ZipIndex();
     ~ZipIndex();
     ZipIndex(const ZipIndex&) = delete;
@@ -103,7 +104,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     friend std::string ZipName(std::string_view, std::string_view, ZipIndex&);
     std::unique_ptr<Impl> impl_;
 };
@@ -127,11 +128,12 @@ std::string UnzipName(std::string_view message, int offset);
 std::string ExtractName(std::string_view message, std::string_view& rest, bool consume);
 std::string ExtractName(std::string_view message, std::string& rest, bool consume);
 
-// ---- Integer fields ------------------------------------------------------------------------------
-// Readers of the front of data (big-endian). With consume set the bytes read are removed. When
-// data is too short, 0 is returned and data becomes empty, with or without consume (Part 1.1:
-// "return 0 and empty the data").
-// 0 to 32767: two bytes, top bit cleared (section counts only; see the design's 16-bit rule).
+// ---- Integer fields
+// ------------------------------------------------------------------------------ Readers of the
+// front of data (big-endian). With consume set the bytes read are removed. When data is too short,
+// 0 is returned and data becomes empty, with or without consume (Part 1.1: "return 0 and empty the
+// data"). 0 to 32767: two bytes, top bit cleared (section counts only; see the design's 16-bit
+// rule).
 int16_t ExtractShort(std::string_view& data, bool consume);
 int16_t ExtractShort(std::string& data, bool consume);
 // 0 to 65535: two bytes (IDs, types, classes, RDLENGTH, MX and SRV numbers).
@@ -176,7 +178,8 @@ std::string CleanName(std::string_view text);
 // Remove blanks anywhere, lower-case, drop outer dots, fold doubled dots.
 std::string CleanNameF(std::string_view text);
 
-// ---- SOA data helpers (additions) ----------------------------------------------------------------
+// ---- SOA data helpers (additions)
+// ----------------------------------------------------------------
 struct SoaFields {
     std::string mname, rname;
     uint32_t serial = 0, refresh = 0, retry = 0, expire = 0, minimum = 0;
@@ -185,7 +188,8 @@ struct SoaFields {
 std::optional<SoaFields> ParseSOAData(std::string_view data);
 std::string MakeSOAData(const SoaFields& soa);
 
-// ---- Decoding the records of a reply -------------------------------------------------------------
+// ---- Decoding the records of a reply
+// -------------------------------------------------------------
 enum class RecordResult {
     Kept,        // class 1, a kept type, well-formed: record is set and goes into its section
     NotKept,     // class 1, but another type, a bad owner or target name ("incomplete."), or data

@@ -4,8 +4,8 @@
 //                              "R <sec> <name> <type> <ttl> <hexdata>" per kept record, then
 //                              "END <1 complete | 0 incomplete>"
 //   U <hexmsg> <offset>        UnzipName: "U <name>" ("U -" for the root's empty text)
-//   Z <hexmsg> <hexname>       ZipName (all three encoders must agree): "Z <hex>" or "Z -" (refused)
-//   B <type>:<hexname>:<hexdata> ...
+//   Z <hexmsg> <hexname>       ZipName (all three encoders must agree): "Z <hex>" or "Z -"
+//   (refused) B <type>:<hexname>:<hexdata> ...
 //                              build a reply as the reply builder does (owner and RDATA names
 //                              compressed, the message so far for RDATA names ending at the TTL):
 //                              "B <hexmsg>", or "B REFUSED" when a name could not be encoded, or

@@ -36,16 +36,20 @@ std::string Zip(const std::string& msg, const std::string& name) {
     return a;
 }
 
-std::string Ptr(int q) { return {static_cast<char>(0xC0 | (q >> 8)), static_cast<char>(q & 0xFF)}; }
+std::string Ptr(int q) {
+    return {static_cast<char>(0xC0 | (q >> 8)), static_cast<char>(q & 0xFF)};
+}
 
-std::string RR(const std::string& owner, int type, int cls, uint32_t ttl, const std::string& rdata) {
+std::string RR(const std::string& owner, int type, int cls, uint32_t ttl,
+               const std::string& rdata) {
     return owner + MakeShortL(type) + MakeShortL(cls) + MakeLongU(ttl) + MakeShortL(rdata.size()) +
            rdata;
 }
 
 }  // namespace
 
-// ---- ZipName --------------------------------------------------------------------------------------
+// ---- ZipName
+// --------------------------------------------------------------------------------------
 
 TEST(ZipName, RootGivesOneZeroByte) {
     EXPECT_EQ(Zip(Header(), ""), "\0"s);
@@ -102,8 +106,8 @@ TEST(ZipName, FirstOccurrenceWinsEvenInsideTheHeader) {
 
 TEST(ZipName, RefusesNamesWithoutAValidWireForm) {
     const std::string m = Header();
-    EXPECT_EQ(Zip(m, std::string(63, 'a') + ".org."), static_cast<char>(63) + std::string(63, 'a') +
-                                                          "\3org\0"s);
+    EXPECT_EQ(Zip(m, std::string(63, 'a') + ".org."),
+              static_cast<char>(63) + std::string(63, 'a') + "\3org\0"s);
     EXPECT_EQ(Zip(m, std::string(64, 'a') + ".org."), "");
     EXPECT_FALSE(CanZipName(std::string(64, 'a')));
     // 255 bytes on the wire is the most: four labels of 63 and 62 make 64*3 + 63 + 1 = 256.
@@ -142,7 +146,8 @@ TEST(ZipName, RandomMessagesAgreeWithTheReference) {
             m += Zip(m, n);
         }
         std::string n;
-        for (int j = static_cast<int>(rng() % 5); j >= 0; --j) n += std::string(labels[rng() % 8]) + ".";
+        for (int j = static_cast<int>(rng() % 5); j >= 0; --j)
+            n += std::string(labels[rng() % 8]) + ".";
         const std::string z = Zip(m, n);
         const std::string full = m + z;
         std::string lower = n;
@@ -181,7 +186,8 @@ TEST(ZipName, IndexFollowsAChangedMessage) {
     EXPECT_EQ(ZipName(Header(), "zone.org.", ix), Wire({"zone", "org"}));
 }
 
-// ---- UnzipName / ExtractName ---------------------------------------------------------------------
+// ---- UnzipName / ExtractName
+// ---------------------------------------------------------------------
 
 TEST(UnzipName, RootIsEmptyForUnzipAndDotForExtract) {
     const std::string m = Header() + "\0"s;
@@ -291,7 +297,8 @@ TEST(ExtractName, RestIsBoundedByItsOwnEnd) {
     EXPECT_TRUE(rdata.empty());
 }
 
-// ---- Integer fields ------------------------------------------------------------------------------
+// ---- Integer fields
+// ------------------------------------------------------------------------------
 
 TEST(Fields, ShortReaders) {
     std::string d = "\xFF\xFF"s;
@@ -345,7 +352,8 @@ TEST(Fields, Writers) {
     EXPECT_EQ(MakeLongU(4000000000u), "\xEE\x6B\x28\x00"s);
 }
 
-// ---- Tables ---------------------------------------------------------------------------------------
+// ---- Tables
+// ---------------------------------------------------------------------------------------
 
 TEST(Tables, RTypeN) {
     EXPECT_EQ(RTypeN(28), "AAAA");
@@ -450,10 +458,11 @@ TEST(Soa, ParseAndMake) {
     EXPECT_FALSE(ParseSOAData("ns."));
 }
 
-// ---- Reply records --------------------------------------------------------------------------------
+// ---- Reply records
+// --------------------------------------------------------------------------------
 
 class DecodeTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr double kNow = 46000.5;
     DecodedRecord Decode(const std::string& msg, size_t at, std::string_view* restOut = nullptr) {
         std::string_view rest = std::string_view(msg).substr(at);
@@ -556,10 +565,11 @@ TEST_F(DecodeTest, EveryKeptTypeInItsDataForm) {
     add(2, "\2ns"s + z, "ns.zone.org.");
     add(5, "\5Alias"s + z, "alias.zone.org.");
     add(12, Ptr(12), "zone.org.");
-    add(6, "\2ns"s + z + "\5admin"s + z + MakeLongU(4000000000u) + MakeLongU(1) + MakeLongU(2) +
-               MakeLongU(3) + MakeLongU(4),
-        "ns.zone.org.\0admin.zone.org.\0"s + MakeLongU(4000000000u) + MakeLongU(1) +
-            MakeLongU(2) + MakeLongU(3) + MakeLongU(4));
+    add(6,
+        "\2ns"s + z + "\5admin"s + z + MakeLongU(4000000000u) + MakeLongU(1) + MakeLongU(2) +
+            MakeLongU(3) + MakeLongU(4),
+        "ns.zone.org.\0admin.zone.org.\0"s + MakeLongU(4000000000u) + MakeLongU(1) + MakeLongU(2) +
+            MakeLongU(3) + MakeLongU(4));
     add(15, "\xFF\xFE\4mail"s + z, "\xFF\xFE"s + "mail.zone.org.");
     add(16, "\3abc\0"s, "\3abc\0"s);
     add(33, MakeShortL(65535) + MakeShortL(2) + MakeShortL(5060) + "\0"s,
@@ -602,10 +612,10 @@ TEST_F(DecodeTest, ReplySectionsAndTheObserver) {
     EXPECT_EQ(a.Section2.size(), 1u);
     EXPECT_EQ(a.Section3.size(), 1u);
     EXPECT_EQ(a.Section4.size(), 0u);
-    EXPECT_EQ(seen.lines, (std::vector<std::string>{
-                              "Answer: A-record for q.org. = 1.2.3.4",
-                              "Authority: NS-record for org. = ns.org.",
-                              "Additional: AAAA-record for org. (not kept)"}));
+    EXPECT_EQ(seen.lines,
+              (std::vector<std::string>{"Answer: A-record for q.org. = 1.2.3.4",
+                                        "Authority: NS-record for org. = ns.org.",
+                                        "Additional: AAAA-record for org. (not kept)"}));
     // Cut inside the last record: incomplete, TC set, what came before kept.
     clDNSAnswer b;
     EXPECT_FALSE(DecodeReply(m.substr(0, m.size() - 3), b, kNow));
