@@ -3,6 +3,7 @@
 #include <string.h>  // memmem (GNU)
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -423,7 +424,8 @@ std::string ZipName(std::string_view message, std::string_view name) {
 struct ZipIndex::Impl {
     static constexpr size_t kBucketBits = 11;
     static constexpr size_t kBuckets = size_t{1} << kBucketBits;
-    std::string copy;    // the message bytes the index was built from (what is needed of them)
+    std::string copy;    // the message bytes indexed (what is needed of them), then kKey zeros
+    size_t have = 0;     // message bytes in copy
     size_t indexed = 0;  // offsets below this are decided (in the chains or not label starts)
     std::vector<int32_t> head = std::vector<int32_t>(kBuckets, -1);
     std::vector<int32_t> tail = std::vector<int32_t>(kBuckets, -1);
@@ -431,17 +433,38 @@ struct ZipIndex::Impl {
 
     static constexpr size_t kKey = 16;
     static size_t KeyLength(u8 v) { return std::min<size_t>(static_cast<size_t>(v) + 1, kKey); }
-    static size_t Bucket(const char* p) {  // p: a length byte of 1 to 63 and what follows
+    static uint64_t Low(size_t bytes) {
+        return bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
+    }
+    // The bucket of the key at p (a length byte of 1 to 63 and what follows), with 16 bytes
+    // readable from p: the key's bytes in two 64-bit words, the rest masked off.
+    static size_t Bucket16(const char* p) {
         const size_t n = KeyLength(static_cast<u8>(p[0]));
-        uint64_t k[2] = {0, 0};
-        std::memcpy(k, p, n);
+        uint64_t a = 0, b = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&a, p, 8);
+            std::memcpy(&b, p + 8, 8);
+            a &= Low(n);
+            b &= n > 8 ? Low(n - 8) : 0;
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                (i < 8 ? a : b) |= static_cast<uint64_t>(static_cast<u8>(p[i])) << (8 * (i % 8));
+            }
+        }
         const uint64_t h =
-            k[0] * 0x9E3779B97F4A7C15ull ^ (k[1] + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
+            a * 0x9E3779B97F4A7C15ull ^ (b + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
         return static_cast<size_t>(h >> (64 - kBucketBits));
+    }
+    // The bucket of a tail's key (a tail may be shorter than 16 bytes).
+    static size_t BucketOf(std::string_view t) {
+        char buf[kKey] = {};
+        std::memcpy(buf, t.data(), std::min(t.size(), kKey));
+        return Bucket16(buf);
     }
 
     void Reset() {
         copy.clear();
+        have = 0;
         indexed = 0;
         std::fill(head.begin(), head.end(), -1);
         std::fill(tail.begin(), tail.end(), -1);
@@ -452,16 +475,19 @@ struct ZipIndex::Impl {
     void Sync(std::string_view msg) {
         // Bytes that can belong to the label at an offset a pointer can reach.
         const size_t need = std::min(msg.size(), kMaxPointerTarget + kKey);
-        if (copy.size() > need || std::memcmp(copy.data(), msg.data(), copy.size()) != 0) Reset();
-        copy.append(msg.substr(copy.size(), need - copy.size()));
-        const size_t last = std::min(copy.size(), kMaxPointerTarget + 1);
+        if (have > need || std::memcmp(copy.data(), msg.data(), have) != 0) Reset();
+        copy.resize(have);
+        copy.append(msg.substr(have, need - have));
+        have = copy.size();
+        copy.append(kKey, '\0');
+        const size_t last = std::min(have, kMaxPointerTarget + 1);
         next.resize(last, -1);
         size_t q = indexed;
         for (; q < last; ++q) {
             const u8 v = static_cast<u8>(copy[q]);
             if (v == 0 || v > kMaxLabel) continue;
-            if (q + KeyLength(v) > copy.size()) break;  // key not complete yet
-            const size_t b = Bucket(copy.data() + q);
+            if (q + KeyLength(v) > have) break;  // key not complete yet
+            const size_t b = Bucket16(copy.data() + q);
             if (tail[b] < 0) {
                 head[b] = static_cast<int32_t>(q);
             } else {
@@ -479,7 +505,7 @@ struct ZipIndex::Impl {
             return q + t.size() <= msg.size() &&
                    std::memcmp(msg.data() + q, t.data(), t.size()) == 0;
         };
-        for (int32_t q = head[Bucket(t.data())]; q >= 0; q = next[static_cast<size_t>(q)]) {
+        for (int32_t q = head[BucketOf(t)]; q >= 0; q = next[static_cast<size_t>(q)]) {
             if (holds(static_cast<size_t>(q))) {
                 found = static_cast<size_t>(q);
                 return true;
