@@ -770,6 +770,7 @@ def main():
     def on_signal(signum, _frame):
         raise KeyboardInterrupt(f"signal {signum}")
 
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started in background
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGHUP, on_signal)
 
