@@ -185,6 +185,9 @@ class Query:
     qname: str
     qtype: str
     proto: str
+    id: int = -1          # the message ID (-1: not a readable DNS message)
+    rd: bool = False      # recursion desired
+
 
 
 class Counter:
@@ -194,17 +197,20 @@ class Counter:
         self.ip = ip
         self.queries = []
         self.muted = False   # when set, the peer drops every query (counted) like a dead server
+        self.tamper = None   # when set, UDP replies pass through it: bytes in, bytes or None out
         self._lock = threading.Lock()
 
     def note(self, wire, client, proto):
         try:
             msg = dns.message.from_wire(wire)
             q = msg.question[0]
-            qname, qtype = q.name.to_text().lower(), dns.rdatatype.to_text(q.rdtype)
+            query = Query(time.monotonic(), client, q.name.to_text().lower(),
+                          dns.rdatatype.to_text(q.rdtype), proto, msg.id,
+                          bool(msg.flags & dns.flags.RD))
         except Exception:
-            qname, qtype = "", ""
+            query = Query(time.monotonic(), client, "", "", proto)
         with self._lock:
-            self.queries.append(Query(time.monotonic(), client, qname, qtype, proto))
+            self.queries.append(query)
 
     @property
     def count(self):
@@ -227,6 +233,7 @@ class Relay:
         self._upstream = OrderedDict()   # (front, client) -> socket towards the daemon
         self._conns = set()              # open TCP connections of clients
         self._sockets = []
+        self.fronts = {}                 # address -> its UDP socket on port 53
         self._stop = False
         self._thread = None
         self.netns = os.readlink("/proc/thread-self/ns/net")
@@ -237,6 +244,7 @@ class Relay:
         u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         u.bind((ip, 53))
         self.sel.register(u, selectors.EVENT_READ, ("front", (u, counter, backend), None))
+        self.fronts[ip] = u
         t = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         t.bind((ip, 53))
@@ -281,13 +289,17 @@ class Relay:
                         self._from_client(*front)
                     elif kind == "up":
                         data = key.fileobj.recv(65535)
-                        front[0].sendto(data, client)
+                        tamper = front[1].tamper
+                        if tamper is not None:
+                            data = tamper(data)
+                        if data is not None:
+                            front[0].sendto(data, client)
                     elif kind == "listen":
                         conn, addr = front[0].accept()
                         self._conns.add(conn)
                         threading.Thread(target=self._tcp, args=(conn, addr, front[1], front[2]),
                                          daemon=True).start()
-                except OSError as e:
+                except Exception as e:  # a test's tamper function may raise too
                     if not self._stop:
                         self.errors.append(repr(e))
 
@@ -301,7 +313,7 @@ class Relay:
         if up is None:
             up = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             up.connect(backend)
-            self.sel.register(up, selectors.EVENT_READ, ("up", (sock,), client))
+            self.sel.register(up, selectors.EVENT_READ, ("up", (sock, counter), client))
             self._upstream[key] = up
             while len(self._upstream) > self.MAX_UPSTREAM:
                 _, old = self._upstream.popitem(last=False)
@@ -587,6 +599,15 @@ class FakeInternet:
     def mute(self, peer, muted=True):
         """Makes a peer drop every query from now on (still counted), as if it had died."""
         self._peer(peer).counter.muted = muted
+
+    def tamper(self, peer, fn):
+        """Passes the peer's UDP replies through fn (wire bytes in; bytes, or None to drop, out);
+        None restores plain replies. For forged, truncated or garbage replies from a real peer."""
+        self._peer(peer).counter.tamper = fn
+
+    def send_as(self, peer, wire, to, port=53):
+        """Sends a datagram from the peer's address and port 53, as the peer's replies leave."""
+        self.relay.fronts[self._peer(peer).ip].sendto(wire, (to, port))
 
     # the resolver's side
     def kestrund_ini(self, extra=""):

@@ -122,7 +122,7 @@ def test_leaves_answer_their_own_part_authoritatively(fake_internet):
         if not want.answer:
             continue
         zone = max((z for z in fake_internet.zones if within(name, z)), key=len)
-        status, flags, s, ttls = dig(fake_internet.peer_of(zone).ip, name, rtype)
+        status, flags, s, _ = dig(fake_internet.peer_of(zone).ip, name, rtype)
         # A server gives what its zone holds of a chain; the rest is the resolver's work.
         own = {r for r in want.answer if within(r.split()[0], zone)}
         assert (status, "aa" in flags) == ("NOERROR", True), name
@@ -204,6 +204,7 @@ def test_counters_count_every_query_and_only_the_peers(fake_internet):
         ("www.beta.example.", "MX", "udp"), ("beta.example.", "MX", "udp"),
         ("www.alpha.test.", "MX", "udp")]
     assert f.queries("bind")[0].proto == "tcp"
+    assert not f.queries("knot")[0].rd and f.queries("root")[0].rd is False
     # A query straight to the daemon's own port passes the relay by, so it is not counted.
     q = dns.message.make_query("www.gamma.test.", "A")
     dns.query.udp(q, f.ip("bind"), port=10053, timeout=1)
@@ -215,6 +216,32 @@ def test_counters_count_every_query_and_only_the_peers(fake_internet):
     f.mute("leaf", False)
     assert answer_set(ask(f.ip("leaf"), "www.alpha.test.", "A")) == {"www.alpha.test. A 192.0.2.10"}
     assert f.count("leaf") == 2
+    f.check()
+
+
+def test_replies_can_be_tampered_with_and_sent_from_a_peers_address(fake_internet):
+    f = fake_internet
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    s.settimeout(1)
+    query = dns.message.make_query("www.beta.example.", "A")
+    query.id = 4242
+    f.tamper("knot", lambda wire: wire[:5])
+    s.sendto(query.to_wire(), (f.ip("knot"), 53))
+    data, sender = s.recvfrom(512)
+    assert (len(data), data[:2], data[2] & 0x84, sender) == (5, b"\x10\x92", 0x84, (f.ip("knot"), 53))
+    f.tamper("knot", lambda wire: None)
+    s.sendto(query.to_wire(), (f.ip("knot"), 53))
+    with pytest.raises(socket.timeout):
+        s.recvfrom(512)
+    f.tamper("knot", None)
+    s.sendto(query.to_wire(), (f.ip("knot"), 53))
+    reply = dns.message.from_wire(s.recvfrom(512)[0])
+    assert reply.id == 4242 and answer_set(reply) == {"www.beta.example. A 192.0.2.20"}
+    assert [q.id for q in f.queries("knot")] == [4242] * 3
+    f.send_as("bind", b"forged", "127.0.0.1", s.getsockname()[1])
+    assert s.recvfrom(512) == (b"forged", (f.ip("bind"), 53))
+    s.close()
     f.check()
 
 
@@ -347,3 +374,17 @@ def test_root_hints_and_settings_for_kestserv(fake_internet, tmp_path):
     fake_internet.install(k, "CacheReload: YES")
     assert (tmp_path / "named.root").read_bytes() == raw
     assert k.ini.read_bytes() == b"DNSBind: 127.0.0.1\r\nWriteLog: YES\r\nCacheReload: YES\r\n"
+
+
+def test_kestserv_runs_beside_the_peers_with_the_installed_settings(fake_internet, kestserv):
+    f = fake_internet
+    k = f.install(kestserv())
+    assert (k.home / "named.root").read_bytes() == f.hints_path.read_bytes()
+    k.start()
+    k.wait_for(r"   DNS service started on 127\.0\.0\.1$")
+    query = dns.message.make_query("www.alpha.test.", "A")
+    reply = dns.query.udp(query, f.resolver_ip, timeout=3)
+    assert reply.id == query.id and reply.flags & dns.flags.QR
+    # The peers still hold their own port 53 and answer.
+    assert answer_set(ask(f.ip("leaf"), "www.alpha.test.", "A")) == {"www.alpha.test. A 192.0.2.10"}
+    assert k.stop() == 0
