@@ -142,8 +142,11 @@ UNRESOLVABLE = {
     "www.dead.test.": "the only server never answers",
     "www.void.example.": "nothing listens at the only server's address",
     "www.cycle.test.": "glueless delegations that need each other",
-    "loop.alpha.test.": "CNAME loop across two zones",
 }
+
+# A CNAME loop across two zones: a resolver must stop when the chain comes back round.
+CNAME_LOOP = {"loop.alpha.test.": frozenset({"loop.alpha.test. CNAME loop.beta.example.",
+                                             "loop.beta.example. CNAME loop.alpha.test."})}
 
 # Names that resolve although one of their servers is broken.
 LAME_BUT_RESOLVES = {"www.mixed.test.": ROOT_IP}        # the root refers upwards
@@ -550,6 +553,7 @@ class FakeInternet:
     nxdomain = NXDOMAIN
     nodata = NODATA
     unresolvable = UNRESOLVABLE
+    cname_loop = CNAME_LOOP
     lame_but_resolves = LAME_BUT_RESOLVES
     slow_but_resolves = SLOW_BUT_RESOLVES
     short_ttl = SHORT_TTL

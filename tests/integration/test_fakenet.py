@@ -355,6 +355,14 @@ def test_walk_gives_up_on_every_broken_name(fake_internet):
     for name in f.unresolvable:
         with pytest.raises(Unresolvable):
             walker.resolve(name, "A")
+    for name, chain in f.cname_loop.items():
+        with pytest.raises(Unresolvable, match="CNAME loop"):
+            walker.resolve(name, "A")
+        got = set()
+        for owner in sorted({r.split()[0] for r in chain}):
+            zone = max((z for z in f.zones if within(owner, z)), key=len)
+            got |= answer_set(ask(f.peer_of(zone).ip, owner, "A"))
+        assert got == set(chain)
     assert f.count("silent") >= 1
     assert (f.root_ip, "www.lame.example.") in walker.asked
     assert (f.ip("leaf"), "www.lame.example.") in walker.asked
