@@ -23,9 +23,30 @@ for p in "${packages[@]}"; do
     [ "$status" = "installed" ] || missing+=("$p")
 done
 
+# The peer servers are only run by the tests, inside private namespaces: their packages must not
+# start (or enable) system services that would take port 53 from kestserv.
+peer_services=(named nsd knot unbound dnsmasq)
+policy=/usr/sbin/policy-rc.d
+made_policy=0
+
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' > "$policy"
+        chmod 755 "$policy"
+        made_policy=1
+        trap 'rm -f "$policy"' EXIT
+    fi
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
+    if [ "$made_policy" = 1 ]; then
+        rm -f "$policy"
+        trap - EXIT
+    fi
+    if command -v systemctl >/dev/null 2>&1; then
+        for s in "${peer_services[@]}"; do
+            systemctl disable --now "$s" >/dev/null 2>&1 || true
+        done
+    fi
 fi
