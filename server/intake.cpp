@@ -178,7 +178,8 @@ void RequestIntake::ProcDNSRequest(const std::string& ip, int32_t port, const st
 
         std::string_view rest = message.substr(12);
         const std::string name = modDNS::ExtractName(message, rest, true);
-        if (rest.size() < 4) {
+        // A name no reply could carry (a label over 63 bytes) is as malformed as a short one.
+        if (rest.size() < 4 || !modDNS::CanZipName(name)) {
             if (logOn) log->AddLine(kLogEvent, "Incomplete DNS Request from " + ip);
             return;
         }

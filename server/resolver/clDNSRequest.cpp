@@ -33,6 +33,14 @@ void PutShort15(std::string& out, size_t at, size_t n) {
     out[at + 1] = static_cast<char>(n & 0xFF);
 }
 
+// Below this size a scan of the message is quicker than keeping its index up to date; both give
+// the same bytes.
+constexpr size_t kIndexFrom = 1024;
+
+std::string Zip(const std::string& m, std::string_view name, modDNS::ZipIndex& zip) {
+    return m.size() < kIndexFrom ? modDNS::ZipName(m, name) : modDNS::ZipName(m, name, zip);
+}
+
 }  // namespace
 
 RequestRef OutstandingRequests::Find(std::string_view key) const {
@@ -341,7 +349,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
         m += static_cast<char>((reply.RA ? 0x80 : 0) | (reply.RCode & 0x0F));
         m.append({'\0', '\1', '\0', '\0', '\0', '\0', '\0', '\0'});
 
-        const std::string question = modDNS::ZipName(m, header.name, zip);
+        const std::string question = Zip(m, header.name, zip);
         if (question.empty()) {
             m.clear();
             return m;
@@ -360,7 +368,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                 const RecordRef& rec = section[scratch.order[j]];
                 if (!rec || rec->RecType < 0 || rec->RecType >= kFirstMarkerType) continue;
                 const size_t start = m.size();
-                const std::string owner = modDNS::ZipName(m, rec->Name, zip);
+                const std::string owner = Zip(m, rec->Name, zip);
                 if (owner.empty()) continue;
                 m += owner;
                 modDNS::AppendShortL(m, rec->RecType);
@@ -380,7 +388,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                     case modDNS::kTypeNS:
                     case modDNS::kTypeCNAME:
                     case modDNS::kTypePTR:
-                        rdata = modDNS::ZipName(m, d, zip);
+                        rdata = Zip(m, d, zip);
                         ok = !rdata.empty();
                         break;
                     case modDNS::kTypeSOA: {
@@ -389,8 +397,8 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                             ok = false;
                             break;
                         }
-                        rdata = modDNS::ZipName(m, soa->mname, zip);
-                        const std::string rname = modDNS::ZipName(m, soa->rname, zip);
+                        rdata = Zip(m, soa->mname, zip);
+                        const std::string rname = Zip(m, soa->rname, zip);
                         ok = !rdata.empty() && !rname.empty();
                         rdata += rname;
                         rdata.append(d.substr(d.size() - 20));
@@ -403,7 +411,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                             ok = false;
                             break;
                         }
-                        const std::string target = modDNS::ZipName(m, d.substr(fixed), zip);
+                        const std::string target = Zip(m, d.substr(fixed), zip);
                         ok = !target.empty();
                         rdata.assign(d.substr(0, fixed));
                         rdata += target;

@@ -209,16 +209,20 @@ TEST_F(IntakeTest, MalformedQueriesAreLoggedAndNotAnswered) {
     runsOff.resize(20);
     Arrive(runsOff);
     Arrive(runsOff.substr(0, 12));
-    EXPECT_EQ(Lines().size(), 4u);
+    // A label longer than 63 bytes: no reply could repeat the question.
+    Arrive(std::string("\x00\x05\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00\x40", 13) +
+           std::string(64, 'a') + std::string("\x00\x00\x01\x00\x01", 5));
+    EXPECT_EQ(Lines().size(), 5u);
+    EXPECT_EQ(Lines().back(), "Incomplete DNS Request from 10.0.0.9");
     EXPECT_TRUE(sender_.sent.empty());
-    EXPECT_EQ(total_, 4);
+    EXPECT_EQ(total_, 5);
 
     // Too short, or the service paused: dropped without a trace.
     Arrive(runsOff.substr(0, 11));
     running_ = false;
     Arrive(Query(4, 0x01, "www.example.com.", kTypeA));
-    EXPECT_EQ(Lines().size(), 4u);
-    EXPECT_EQ(total_, 4);
+    EXPECT_EQ(Lines().size(), 5u);
+    EXPECT_EQ(total_, 5);
     EXPECT_TRUE(sender_.sent.empty());
 }
 
