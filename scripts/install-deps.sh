@@ -25,7 +25,7 @@ done
 
 # The peer servers are only run by the tests, inside private namespaces: their packages must not
 # start (or enable) system services that would take port 53 from kestserv.
-peer_services=(named nsd knot unbound dnsmasq)
+declare -A peer_service=([bind9]=named [nsd]=nsd [knot]=knot [unbound]=unbound)
 policy=/usr/sbin/policy-rc.d
 made_policy=0
 
@@ -45,8 +45,9 @@ if [ ${#missing[@]} -gt 0 ]; then
         trap - EXIT
     fi
     if command -v systemctl >/dev/null 2>&1; then
-        for s in "${peer_services[@]}"; do
-            systemctl disable --now "$s" >/dev/null 2>&1 || true
+        for p in "${missing[@]}"; do
+            s=${peer_service[$p]:-}
+            [ -n "$s" ] && { systemctl disable --now "$s" >/dev/null 2>&1 || true; }
         done
     fi
 fi
