@@ -244,6 +244,34 @@ TEST_F(RequestTest, ExpiredRecordGoesOutWithTtlZeroAndLargeReplyIsNotTruncated) 
     EXPECT_EQ(d.answer.Section2[0]->mTTL, 0);
 }
 
+TEST_F(RequestTest, LongRepliesCompressNamesAcrossTheWholeMessage) {
+    clDNSAnswer reply;
+    const double now = clock_.Now();
+    std::vector<std::string> want;
+    for (int i = 0; i < 120; ++i) {
+        const std::string exchange = "mx" + std::to_string(i) + ".mail.example.com.";
+        reply.Section2.push_back(
+            MakeRecord("big.example.com.", kTypeMX, MakeShortL(i) + exchange, 60, now));
+        want.push_back(MakeShortL(i) + exchange);
+    }
+    ReplyScratch scratch;
+    const std::string m = clDNSRequest::BuildMessage({7, true, "big.example.com.", kTypeMX}, reply,
+                                                     now, scratch, nullptr);
+    EXPECT_GT(m.size(), 1024u);
+    // Header and question 33; each record 12 with its owner pointer, 2 of preference, then the
+    // exchange: the first spells out "mail" (11), the others are a label and a pointer.
+    EXPECT_EQ(m.size(), 33u + 120u * 14 + 11 + 9 * 6 + 90 * 7 + 20 * 8);
+    const Decoded d = Decode(m);
+    ASSERT_TRUE(d.complete);
+    std::vector<std::string> got;
+    for (const RecordRef& r : d.answer.Section2) got.push_back(r->Data);
+    EXPECT_EQ(got, want);
+    // The scratch buffers serve the next, shorter reply as well.
+    const std::string small = clDNSRequest::BuildMessage({8, true, "big.example.com.", kTypeMX},
+                                                         clDNSAnswer{}, now, scratch, nullptr);
+    EXPECT_EQ(small.size(), 12u + 21u);
+}
+
 // ---- Answer shapes ------------------------------------------------------------------------------
 
 TEST_F(RequestTest, OwnZoneAnswersAreAuthoritativeWithTheZonesServers) {
