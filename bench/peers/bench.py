@@ -162,15 +162,24 @@ def vm_hwm_kib(pid):
     return 0
 
 
-def socket_inodes(addr, port=53):
-    """Inodes of the UDP sockets bound to addr:port in this namespace."""
+def udp_sockets(addr, port=53):
+    """(inode, drops) of the UDP sockets bound to addr:port in this namespace."""
     want = f"{int.from_bytes(socket.inet_aton(addr), 'little'):08X}:{port:04X}"
-    inodes = set()
+    found = []
     for line in Path("/proc/net/udp").read_text().splitlines()[1:]:
         cols = line.split()
         if cols[1] == want:
-            inodes.add(cols[9])
-    return inodes
+            found.append((cols[9], int(cols[-1])))
+    return found
+
+
+def socket_inodes(addr, port=53):
+    return {inode for inode, _ in udp_sockets(addr, port)}
+
+
+def socket_drops(addr, port=53):
+    """Datagrams the kernel dropped because the server's receive buffer was full."""
+    return sum(drops for _, drops in udp_sockets(addr, port))
 
 
 def socket_holders(addr, port=53):
@@ -518,12 +527,12 @@ def measure(server, qfile, opts, upstream=None):
     if not pids:
         raise Unavailable("no process holds the server's socket")
     up_pids = socket_holders(upstream) if upstream else []
-    before, up_before = cpu_ticks(pids), cpu_ticks(up_pids)
+    before, up_before, drops_before = cpu_ticks(pids), cpu_ticks(up_pids), socket_drops(server.addr)
     # 50 ms of queries in flight: enough for any server that keeps up, while a busy client's
     # catch-up bursts stay small; a server that falls behind shows as "offered only".
     fixed = dnsperf(server.addr, qfile, seconds=opts.duration, qps=opts.load,
                     outstanding=max(100, opts.load // 20))
-    after, up_after = cpu_ticks(pids), cpu_ticks(up_pids)
+    after, up_after, drops = cpu_ticks(pids), cpu_ticks(up_pids), socket_drops(server.addr)
     if not server.proc.alive():
         raise Unavailable(f"exited during the run: {server.proc.tail(3)}")
     notes = []
@@ -531,6 +540,8 @@ def measure(server, qfile, opts, upstream=None):
         other = {c: n for c, n in run["codes"].items() if c not in ("NOERROR", "NXDOMAIN")}
         if other:
             notes.append(f"{label}: " + ", ".join(f"{c} {n}" for c, n in other.items()))
+    if drops > drops_before:
+        notes.append(f"{drops - drops_before} of the lost dropped at the server's full socket")
     offered = fixed["sent"] / fixed["runtime"] if fixed["runtime"] else 0
     if offered < opts.load * 0.95:
         notes.append(f"offered only {offered:,.0f} q/s")
