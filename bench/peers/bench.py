@@ -59,6 +59,8 @@ class Unavailable(Exception):
 # ---------------------------------------------------------------- namespace and processes
 
 def enter_private_namespace():
+    if not shutil.which("ip"):
+        sys.exit("bench: needs ip (iproute2) to set up its network namespace")
     libc = ctypes.CDLL(None, use_errno=True)
     if libc.unshare(CLONE_NEWNET) != 0:
         err = ctypes.get_errno()
