@@ -8,6 +8,7 @@
 #include "server/dhcp/clLease.h"
 #include "server/intake.h"
 #include "server/reload_command.h"
+#include "server/resolver/cachefiles.h"
 #include "server/resolver/clDNSCache.h"
 #include "server/resolver/clDNSRequest.h"
 
@@ -58,6 +59,8 @@ frmAlpha::frmAlpha(HostServices host)
                                           [this](const std::string& name) {
                                               return zones_->AskAuth(name);
                                           });
+    cacheFiles_ = std::make_unique<clCacheFiles>(*cache_, zones_.get(), leases_.get(), settings,
+                                                 Clock(), logFn, host_.programDir);
     sender_ = std::make_unique<UdpSocketSender>([this] { return dnsSocket_.get(); });
     IntakeContext ctx;
     ctx.settings = &settings;
@@ -202,6 +205,7 @@ void frmAlpha::CloseDown() {
     try {
         timer_->Stop();
         PauseServer();
+        if (settings.CacheReload) cacheFiles_->SaveCache(false);
         intake_->SaveBlocks();
         leases_->SaveLeases();
         log_.CloseFile();
@@ -238,6 +242,12 @@ void frmAlpha::Timer() {
 
 void frmAlpha::LoadData() {
     zones_->LoadAll();
+    cacheFiles_->LoadPerm();
+    if (settings.CacheReload) {
+        AddLine(kLogEvent, "Loading Cache...");
+        SetStatus("Loading Cache...");
+        cacheFiles_->LoadCache();
+    }
     AddLine(kLogEvent, "Loading IP address blocks...");
     intake_->LoadBlocks();
     AddLine(kLogEvent, "Loading DHCP Leases...");
@@ -302,6 +312,7 @@ void frmAlpha::OnReloadData(const platform::Datagram& d) {
         switch (cmd.kind) {
             case ReloadCommand::kReloadAll:
                 zones_->LoadAll();
+                cacheFiles_->LoadPerm();
                 break;
             case ReloadCommand::kUnloadZone:
                 zones_->UnloadZone(cmd.zone);

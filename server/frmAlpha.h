@@ -19,6 +19,7 @@
 class clLeases;
 class clDNSAuthData;
 class clDNSCache;
+class clCacheFiles;
 
 namespace platform {
 class UdpSocket;
@@ -78,6 +79,7 @@ public:
     clLeases& Leases() { return *leases_; }
     clDNSAuthData& Zones() { return *zones_; }
     clDNSCache& Cache() { return *cache_; }
+    clCacheFiles& CacheFiles() { return *cacheFiles_; }
     RequestIntake& Intake() { return *intake_; }
 
     // Start-up and shutdown.
@@ -124,6 +126,7 @@ private:
     std::unique_ptr<clLeases> leases_;
     std::unique_ptr<clDNSAuthData> zones_;
     std::unique_ptr<clDNSCache> cache_;
+    std::unique_ptr<clCacheFiles> cacheFiles_;
     std::unique_ptr<UdpSocketSender> sender_;
     std::unique_ptr<RequestIntake> intake_;
     std::unique_ptr<platform::UdpSocket> dnsSocket_;

@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "server/authority/clDNSAuthData.h"
+#include "server/resolver/clDNSCache.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -273,6 +274,34 @@ TEST_F(AlphaTest, FirstTickLoadsZonesBlocksAndLeasesAndShutdownSavesThem) {
     ASSERT_TRUE(blocks.has_value());
     EXPECT_EQ(*blocks, "; Kestrune - IP address blocks\r\n10.9.9.9\r\n");
     EXPECT_TRUE(std::filesystem::exists(home_ / "dhcp.dat"));
+}
+
+TEST_F(AlphaTest, RootHintsLoadOnTheFirstTickAndTheCacheSurvivesARestart) {
+    platform::WriteFileAtomic(home_ / "named.root",
+                              ".  3600000  NS  a.root.test.\r\n"
+                              "a.root.test.  3600000  A  127.0.0.2\r\n");
+    {
+        frmAlpha& a = Make();
+        a.settings.CacheReload = true;
+        a.Begin();
+        a.Timer();
+        EXPECT_EQ(a.Cache().Count(), 2);
+        const auto lines = Lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Loading Cache..."), lines.end());
+        clDNSAnswer learned;
+        learned.Section2.push_back(MakeRecord("www.learned.test.", 1,
+                                              std::string("\x0a\0\0\x07", 4), 600, clock_.Now()));
+        a.Cache().CacheAdd(learned);
+        a.CloseDown();
+    }
+    ASSERT_TRUE(std::filesystem::exists(home_ / "named.cache"));
+    frmAlpha& b = Make();
+    b.settings.CacheReload = true;
+    b.Begin();
+    b.Timer();
+    const clDNSAnswer ans = b.Cache().Ask("www.learned.test.", 1, true);
+    ASSERT_EQ(ans.Section2.size(), 1u);
+    EXPECT_EQ(ans.Section2[0]->Data, std::string("\x0a\0\0\x07", 4));
 }
 
 TEST_F(AlphaTest, ReloadCommandsComeOnlyFromLocalhostAndNotWithAMasterDirectory) {
