@@ -609,6 +609,7 @@ def run_cache(work, opts, rng, report):
                 continue
             srv = cls("cache", work, opts)
             row = {"server": cls.name}
+            stage = "warm-up check failed: "
             try:
                 srv.setup(upstream=upstream.addr)
                 srv.start()
@@ -617,10 +618,11 @@ def run_cache(work, opts, rng, report):
                 warm = dnsperf(srv.addr, qfile, runs=1, qps=2000, clients=1, outstanding=20)
                 row["warm_answered"] = warm["answered"]
                 check_answers(zone, srv.addr, sample_questions(zone, rng, qlines))
+                stage = ""
                 row.update(measure(srv, qfile, opts, upstream=upstream.addr))
                 report.versions[cls.name] = srv.version()
             except Exception as e:
-                row["na"] = "warm-up check failed: " + failure(e)
+                row["na"] = stage + failure(e)
             finally:
                 srv.stop()
             progress(f"cache {cls.name:9s} {brief_row(row)}")
