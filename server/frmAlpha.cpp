@@ -115,6 +115,10 @@ void frmAlpha::Begin() {
         AddLine(kLogEvent, "Program started.");
         StartServer();
         SaveINI(settings, IniFile());
+        // The first tick (which loads the data) need not wait a whole second.
+        firstTick_ = std::make_unique<platform::Timer>(0, true);
+        firstTick_->OnTimeout = [this] { Timer(); };
+        firstTick_->Start();
     } catch (...) {
         kest::ReportError("frmAlpha Begin");
     }
@@ -148,6 +152,10 @@ bool frmAlpha::StartServer() {
             settings.DNSPort > 0 && settings.DNSPort < 65536 ? settings.DNSPort : 53);
         dnsSocket_ = std::make_unique<platform::UdpSocket>();
         dnsSocket_->OnData = [this](const platform::Datagram& d) { OnDNSData(d); };
+        dnsSocket_->OnError = [this](const platform::SocketError& e) {
+            if (!e.IsConnectionReset())
+                AddLine(kLogEvent, "MAIN-WS Error " + std::to_string(e.number) + " " + e.text);
+        };
         tcpListener_ = std::make_unique<platform::TcpListener>();
         tcpListener_->OnConnectionRequest = [this](std::unique_ptr<platform::TcpConnection> c) {
             OnTcpConnection(std::move(c));
@@ -204,6 +212,7 @@ void frmAlpha::CloseDown() {
     closedDown_ = true;
     try {
         timer_->Stop();
+        if (firstTick_) firstTick_->Stop();
         PauseServer();
         if (settings.CacheReload) cacheFiles_->SaveCache(false);
         intake_->SaveBlocks();

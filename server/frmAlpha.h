@@ -133,6 +133,7 @@ private:
     std::unique_ptr<platform::TcpListener> tcpListener_;
     std::unique_ptr<platform::UdpSocket> reloadSocket_;
     std::unique_ptr<platform::Timer> timer_;
+    std::unique_ptr<platform::Timer> firstTick_;
     bool closedDown_ = false;
 };
 
