@@ -1,7 +1,7 @@
 // ZipName in the reply builder's hot path: encode one reply of 100 records (about 4 KB) whose
-// names share suffixes, the way Part 4.5 builds it (owner compressed against the message so far,
+// names share suffixes, the way the reply builder builds it (owner compressed against the message so far,
 // RDATA names against the message up to the record's TTL). Three encoders, same bytes:
-//   Reference  the Part's algorithm literally (a full search per tail per pass)
+//   Reference  the compression algorithm written literally (a full search per tail per pass)
 //   Scan       modDNS::ZipName(message, name): one scan of the message per pass
 //   Index      modDNS::ZipName(message, name, ZipIndex&): a look-up in an index of the message
 // Prints microseconds per reply and the speed-up over the reference (CPU time; run with
@@ -21,7 +21,7 @@ namespace {
 struct Rec {
     int type;
     std::string owner;
-    std::string data;  // in-memory form (Part 1.1)
+    std::string data;  // in-memory form
 };
 
 std::vector<Rec> MakeRecords() {

@@ -1,5 +1,5 @@
 #pragma once
-// A plain, literal implementation of Part 1.1's ZipName (one full search of the message per tail
+// A plain, literal implementation of ZipName (one full search of the message per tail
 // per pass), kept for tests, fuzzing and the benchmark as the yardstick of modDNS::ZipName. Same
 // refusals and the same 16384 rule; not for production use.
 #include <string>

@@ -1,5 +1,5 @@
 #pragma once
-// Shared helpers of the fuzz targets: a check that stops the run, and the design's name rules.
+// Shared helpers of the fuzz targets: a check that stops the run, and the rules for decoded names.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,7 +15,7 @@
 
 namespace kestfuzz {
 
-// A decoded name in the design's text form: "" or "." for the root (as the decoder returns
+// A decoded name in the server's text form: "" or "." for the root (as the decoder returns
 // them), else non-empty labels of allowed lower-case bytes, each followed by a dot, 255 wire
 // bytes at most.
 inline bool GoodName(std::string_view n, bool rootIsDot) {

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(ExtractName(m, owned, true) == e && owned.size() == rest.size());
     }
 
-    // What decodes re-encodes to the same name (unless a label is over 63, which the Part's
+    // What decodes re-encodes to the same name (unless a label is over 63, which the decoder's
     // decoder accepts up to 191 and the encoder refuses).
     if (u != "incomplete.") {
         const std::string z = ZipName("", u);

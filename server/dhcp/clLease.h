@@ -67,7 +67,7 @@ class clLeases {
     // Empties the table.
     void Clear();
 
-    // ---- The design's operations ----
+    // ---- The table's operations ----
     // True when address may be given to a client named name on interface f. Lenient refuses only
     // addresses of unexpired leases but every name that any lease carries; strict the reverse.
     bool ValidLease(const clDHCPif& f, std::string_view address, std::string_view name,

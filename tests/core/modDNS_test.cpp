@@ -1,4 +1,4 @@
-// Part 1.1: names, fields, tables, record descriptions, clean-up and the reply record decoder.
+// The codec: names, fields, tables, record descriptions, clean-up and the reply record decoder.
 #include "core/modDNS.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 4.1: the TTL property with a fake clock, sections and SectionAdd.
+// Records and answers: the TTL property with a fake clock, sections and SectionAdd.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -3,7 +3,7 @@
 Random replies built with dnspython (compressed names, every kept type, other types and classes,
 names our decoder must refuse) are decoded by the C++ probe and compared with dnspython's own
 view; replies built by our encoder are decoded by dnspython and compared with what was encoded;
-ZipName is compared byte for byte with a literal Python transcription of Part 1.1's algorithm.
+ZipName is compared byte for byte with a literal Python transcription of the compression algorithm.
 
 The probe executable is given by --probe=PATH or the environment variable KEST_CODEC_PROBE.
 """
@@ -66,7 +66,7 @@ def hx(b):
 # ---- dnspython's view of names and data in our in-memory form -------------------------------------
 
 def text_of(name):
-    """The design's text form of a dnspython name, or None when our decoder must refuse it."""
+    """The server's text form of a dnspython name, or None when our decoder must refuse it."""
     labels = [l for l in name.labels if l]
     for l in labels:
         if any(c == 0x2E or c < 0x21 or c == 0x7F for c in l):
@@ -292,7 +292,7 @@ def test_encoder_output_decodes_in_dnspython(probe):
     assert compressed > 200
 
 
-# ---- ZipName against the Part's algorithm, transcribed literally ----------------------------------
+# ---- ZipName against the compression algorithm, transcribed literally ---------------------
 
 def zipname_literal(msg, name):
     labels, rest = [], name

@@ -112,7 +112,7 @@ TEST_F(CacheTest, InsertRuleAndFirstRecordSearch) {
     EXPECT_EQ(cache.Record(7), nullptr);
 }
 
-// The list as the design states it, one flat array, to hold the blocked list against.
+// The list in its plainest form, one flat array, to hold the blocked list against.
 struct FlatModel {
     std::vector<RecordRef> list;  // list[i - 1] is position i
     int32_t cursor = 0;
