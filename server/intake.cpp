@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/sockets.h"  // the Datagram only
 #include "server/authority/clDNSAuthData.h"
+#include "server/resolver/clDNSCache.h"
 
 namespace modMain {
 namespace {
@@ -67,6 +68,10 @@ RequestIntake::RequestIntake(IntakeContext context)
     resolver_.tcp = ctx_.tcp;
     resolver_.doTray = ctx_.doTray;
     resolver_.outstanding = &outstanding_;
+    resolver_.createRequest = [this](int32_t id, bool rd, const std::string& name, int32_t type,
+                                     const std::string& ip, int32_t port, int16_t level) {
+        CreateRequest(id, rd, name, type, ip, port, level);
+    };
 }
 
 RequestIntake::~RequestIntake() = default;
@@ -90,9 +95,11 @@ void RequestIntake::OnDatagram(const platform::Datagram& datagram) {
             }
             return;
         }
-        // Replies from other servers are matched once the resolver sends queries; they never
-        // count towards a flood, so a busy upstream server is not blocked.
-        if ((static_cast<unsigned char>(data[2]) & 0x80) != 0) return;
+        // Replies never count towards a flood, so a busy upstream server is not blocked.
+        if ((static_cast<unsigned char>(data[2]) & 0x80) != 0) {
+            ProcDNSAnswer(ip, data);
+            return;
+        }
 
         if (ctx_.settings->BombLevel > 0 && !FloodCheck(ip)) return;
         ProcDNSRequest(ip, datagram.fromPort, data, datagram.localIp);
@@ -295,15 +302,160 @@ void RequestIntake::CreateRequest(int32_t id, bool rd, const std::string& name, 
         job->Level = level;
         job->RequestLocalIP = localIp;
         if (rd) {
-            keyCounter_ = keyCounter_ >= kMaxKey ? 0 : keyCounter_ + 1;
+            // A key still in use would lead a sub-request's answer to the wrong request.
             char key[16];
-            std::snprintf(key, sizeof key, "%07dK", static_cast<int>(keyCounter_));
+            for (size_t tries = 0; tries <= outstanding_.Size(); ++tries) {
+                keyCounter_ = keyCounter_ >= kMaxKey ? 0 : keyCounter_ + 1;
+                std::snprintf(key, sizeof key, "%07dK", static_cast<int>(keyCounter_));
+                if (!outstanding_.Find(key)) break;
+            }
             job->RequestKey = key;
             outstanding_.Append(job);
         }
         job->ProcRequest();
     } catch (...) {
         kest::ReportError("modDNS CreateRequest");
+    }
+}
+
+// ---- Replies ------------------------------------------------------------------------------------
+
+namespace {
+
+// Logs the records of a reply (kind 3) as they are decoded.
+class RecordLogger : public modDNS::DecodeObserver {
+  public:
+    explicit RecordLogger(ActivityLog* log) : log_(log) {}
+    void OnRecord(int secNo, const clDNSRecord& record, bool) override {
+        std::string line = "-> ";
+        line += modDNS::SectionName(secNo);
+        line += ": ";
+        line += modDNS::RecordText(record);
+        log_->AddLine(kLogRecord, line);
+    }
+
+  private:
+    ActivityLog* log_;
+};
+
+}  // namespace
+
+RequestRef RequestIntake::MatchReply(const clDNSAnswer& answer, const std::string& ip) const {
+    for (const RequestRef& r : outstanding_.Items()) {
+        if (!r || r->State != 1) continue;
+        for (const clDNSRequestOut& q : r->OpenRqOut) {
+            if (q.Id == answer.Id && q.IP == ip && q.Type == answer.RqType &&
+                q.Name == answer.RqName) {
+                return r;
+            }
+        }
+    }
+    return nullptr;
+}
+
+void RequestIntake::ProcDNSAnswer(const std::string& ip, const std::string& data) {
+    try {
+        if (ctx_.pump) ctx_.pump->Pump();
+        if (!Running()) return;
+        if (data.size() < 12) return;
+        ActivityLog* log = ctx_.log;
+        const bool logOn = log && log->Wanted(kLogOutside);
+        const auto flags1 = static_cast<unsigned char>(data[2]);
+        const int opcode = (flags1 & 0x78) / 8;
+        const int rcode = static_cast<unsigned char>(data[3]) & 0x0F;
+
+        if (opcode == 4) {
+            if (logOn) {
+                if (rcode != 0) {
+                    log->AddLine(kLogOutside, "Reply from " + ip + " about Notification:");
+                    log->AddLine(kLogOutside, "-> Header: " + modDNS::RCodeN(rcode));
+                } else {
+                    log->AddLine(kLogOutside, "Notification Acknowledgement from " + ip);
+                }
+            }
+            return;
+        }
+        if (opcode != 0) {
+            if (logOn) {
+                log->AddLine(kLogOutside, "Reply from " + ip + " about " + modDNS::OpCodeN(opcode) +
+                                              ": Ignored - No matching requests.");
+            }
+            return;
+        }
+
+        // Decoding may not run twice at once (a handler inside the pump of another): the
+        // reused answer is taken only when free.
+        clDNSAnswer local;
+        clDNSAnswer& answer = answerBusy_ ? local : answer_;
+        struct Busy {
+            bool& flag;
+            bool was;
+            ~Busy() { flag = was; }
+        } busy{answerBusy_, answerBusy_};
+        answerBusy_ = true;
+        answer.RqName.clear();
+        answer.RqType = 0;
+        answer.RA = false;
+        answer.Section2.clear();
+        answer.Section3.clear();
+        answer.Section4.clear();
+
+        if (logOn) {
+            // The question's line comes before the records' lines: read it first.
+            std::string_view counts = std::string_view(data).substr(4);
+            const int qd = modDNS::ExtractShort(counts, true);
+            const int an = modDNS::ExtractShort(counts, true);
+            if (qd < 1) {
+                log->AddLine(kLogOutside, "Reply from " + ip + ":");
+            } else {
+                std::string_view rest = std::string_view(data).substr(12);
+                const std::string name = modDNS::ExtractName(data, rest, true);
+                if (rest.size() < 4) {
+                    log->AddLine(kLogOutside, "Reply from " + ip + ":");
+                } else {
+                    const int32_t type = modDNS::ExtractShortL(rest, false);
+                    log->AddLine(kLogOutside, "Reply from " + ip + " about " +
+                                                  modDNS::RTypeN(type) + "-record for " + name +
+                                                  ":");
+                }
+            }
+            if (rcode > 0) {
+                log->AddLine(kLogOutside, "-> Header: " + modDNS::RCodeN(rcode));
+            } else if (an == 0 && ((flags1 & 0x04) != 0 || ctx_.settings->RecursionOut)) {
+                log->AddLine(kLogOutside, "-> Answer: No Matching Records exist!");
+            }
+        }
+        RecordLogger logger(log);
+        const bool logRecords = log && log->Wanted(kLogRecord);
+        const bool complete =
+            modDNS::DecodeReply(data, answer, ctx_.clock->Now(), logRecords ? &logger : nullptr);
+        if (!complete) {
+            answer.TC = true;
+            if (logOn) log->AddLine(kLogOutside, "-> Incomplete...");
+        }
+
+        // Only a reply to a query of ours, from where it went, about what it asked, is taken.
+        const RequestRef job = MatchReply(answer, ip);
+        if (job) {
+            if (complete && !ctx_.settings->SpoofSecure && ctx_.cache) ctx_.cache->CacheAdd(answer);
+            job->ProcAnswer(answer);
+            return;
+        }
+        if (ctx_.soaClient && ctx_.soaClient->ExpectsReply(answer, ip)) {
+            if (complete && !ctx_.settings->SpoofSecure && ctx_.cache) ctx_.cache->CacheAdd(answer);
+            ctx_.soaClient->TakeReply(answer);
+        }
+        // Anything else is dropped unseen by the cache.
+    } catch (...) {
+        kest::ReportError("modDNS ProcDNSAnswer");
+    }
+}
+
+void RequestIntake::TimeOuts() {
+    // A retry may send, start sub-requests and change the list: walk a copy.
+    const std::vector<RequestRef> waiting = outstanding_.Items();
+    for (const RequestRef& r : waiting) {
+        if (r) r->TimeTick();
     }
 }
 

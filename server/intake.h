@@ -29,6 +29,17 @@ struct Datagram;
 
 namespace modMain {
 
+// The zone transfer client's SOA query (replication): a reply that matches no resolver request
+// may be its answer.
+class ISoaReplyClient {
+  public:
+    virtual ~ISoaReplyClient() = default;
+    // True when the reply answers the SOA query now outstanding (its ID, sender and zone).
+    virtual bool ExpectsReply(const clDNSAnswer& answer, const std::string& ip) const = 0;
+    // The matching reply, after it was cached.
+    virtual void TakeReply(const clDNSAnswer& answer) = 0;
+};
+
 // What the intake needs of the server. Only settings, clock and log are required; a null sender
 // sends nothing, a null pump lets nothing run, null statistics are not counted.
 struct IntakeContext {
@@ -45,7 +56,8 @@ struct IntakeContext {
     std::function<void(int icon)> doTray;
     double* totalRequests = nullptr;
     std::array<int16_t, 60>* secondCounts = nullptr;
-    std::filesystem::path programDir;  // blocks.dat lives here
+    std::filesystem::path programDir;      // blocks.dat lives here
+    ISoaReplyClient* soaClient = nullptr;  // null: no SOA query is ever outstanding
 };
 
 // The DNS socket as a sender; the socket is looked up at each send, since the server makes a new
@@ -73,9 +85,18 @@ class RequestIntake {
     RequestIntake& operator=(const RequestIntake&) = delete;
 
     // A datagram on the DNS socket: dropped while not running or when shorter than 12 bytes,
-    // then the block list, the flood check (queries only), and a query goes to ProcDNSRequest.
-    // Replies from other servers are dropped until the resolver sends queries.
+    // then the block list, the flood check (queries only), and a query goes to ProcDNSRequest,
+    // a reply to ProcDNSAnswer.
     void OnDatagram(const platform::Datagram& datagram);
+
+    // A reply datagram from ip: decoded and logged, then given to the waiting request whose
+    // query it answers (same ID, sent to ip, same question). Only such a reply (or the SOA
+    // client's) is cached on arrival; any other is dropped.
+    void ProcDNSAnswer(const std::string& ip, const std::string& data);
+
+    // The main timer's step: every outstanding request gets its TimeTick (retries and the
+    // final time-out), walking a copy of the list.
+    void TimeOuts();
 
     // A query datagram from ip:port that reached localIp.
     void ProcDNSRequest(const std::string& ip, int32_t port, const std::string& data,
@@ -124,6 +145,8 @@ class RequestIntake {
     void CountRequest();
     bool Running() const;
 
+    RequestRef MatchReply(const clDNSAnswer& answer, const std::string& ip) const;
+
     IntakeContext ctx_;
     std::unique_ptr<LogAdapter> logAdapter_;
     ResolverContext resolver_;
@@ -143,7 +166,9 @@ class RequestIntake {
     std::string lastIP_;
     int32_t runCount_ = 0;
     int64_t runStartMs_ = 0;
-    std::string reply_;  // the not-implemented reply, reused
+    std::string reply_;   // the not-implemented reply, reused
+    clDNSAnswer answer_;  // the reply being decoded, reused
+    bool answerBusy_ = false;
 };
 
 }  // namespace modMain

@@ -1,10 +1,10 @@
 #pragma once
 // One client question being answered (the resolver job): it answers from the zone store, then
-// from the cache, follows CNAME chains, builds the reply message and sends it to the client and to
-// every request that waited for the same question.
-//
-// Queries to other servers are not built yet: where a request would ask one, AskNS gives up as
-// when no server is known (server failure, or the CNAME chain found so far).
+// from the cache, and otherwise resolves the name itself: it sends queries to the closest known
+// name servers (or to the forwarders), follows referrals, starts sub-requests for the addresses of
+// name servers that came without them, follows CNAME chains, and finally builds the reply message
+// and sends it to the client and to every request that waited for the same question (or, for a
+// sub-request, hands the answer to the request that started it).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,7 +79,31 @@ struct ReplyScratch {
     std::string message;
     modDNS::ZipIndex zip;
     std::vector<uint32_t> order;  // RoundRobin's order table, grown to the section's size
+    std::string query;            // the query message being sent to another server
 };
+
+// Random numbers for query IDs and the choice among equal servers.
+class IRandom {
+  public:
+    virtual ~IRandom() = default;
+    virtual uint32_t Next32() = 0;
+    // Uniform in 0 .. n - 1 (n > 0).
+    uint32_t Below(uint32_t n);
+};
+
+// The system's cryptographic source (getrandom), read in blocks.
+class SystemRandom : public IRandom {
+  public:
+    uint32_t Next32() override;
+
+  private:
+    uint32_t pool_[64] = {};
+    size_t left_ = 0;
+};
+
+// Starts a request (the intake's CreateRequest): id, rd, name, type, ip, port, level.
+using CreateRequestFn = std::function<void(int32_t, bool, const std::string&, int32_t,
+                                           const std::string&, int32_t, int16_t)>;
 
 // What every request needs of the server. Pointers that may be null: cache, zones, tcp, log.
 struct ResolverContext {
@@ -93,14 +117,35 @@ struct ResolverContext {
     ITcpAnswerSink* tcp = nullptr;
     std::function<void(int icon)> doTray;
     OutstandingRequests* outstanding = nullptr;
+    CreateRequestFn createRequest;  // empty: no sub-request can be started
+    IRandom* random = nullptr;      // null: systemRandom
+    SystemRandom systemRandom;
     ReplyScratch scratch;
+
+    IRandom& Random() { return random ? *random : systemRandom; }
 };
 
-// One query sent to another server for the current step.
+// One query sent to another server for the current step. Name and Type (additions) are the
+// question it asked: a reply must repeat it to be taken.
 struct clDNSRequestOut {
     int32_t Id = 0;
     std::string IP;
+    std::string Name;
+    int32_t Type = 0;
 };
+
+// A candidate name server for the current step.
+struct clNServ {
+    std::string Name;   // "Forward-DNS" for a forwarder
+    std::string IP;     // empty until known
+    int16_t Count = 0;  // queries sent to it so far (saturates)
+    std::string FromCNAME;
+    int16_t Hops = 0;  // CNAMEs followed to reach Name (an addition: a chain is cut after 8)
+};
+
+// A fresh query ID in 1 .. 32767 drawn from random, one that no query still waiting for its
+// reply uses.
+int32_t NextQueryId(const OutstandingRequests& outstanding, IRandom& random);
 
 class clDNSRequest {
   public:
@@ -129,11 +174,24 @@ class clDNSRequest {
     // Starts the request once the members are set; it answers the client itself and ends in
     // State 9.
     void ProcRequest();
-    // Sends the next query, or gives up. Queries to other servers come with the resolver's next
-    // step; until then the request ends as with an empty server list.
+    // Sends the next query, or gives up.
     void AskNS();
+    // A reply of a server that matched one of OpenRqOut (ID, sender and question). Records may
+    // be removed from rtAns (SpoofSecure, referral filtering).
+    void ProcAnswer(clDNSAnswer& rtAns);
     // Makes rtAns this request's reply and sends it.
     void TagReply(const clDNSAnswer& rtAns);
+    // Takes in a name server's address (the answer of a look-up or sub-request for name).
+    void AddNSAns(const clDNSAnswer& rtAns, const std::string& name);
+    // The main timer, once a second: a request that has waited out its TimeOut asks on, and one
+    // unfinished MinTimeOut + 60 seconds after it started ends with server failure.
+    void TimeTick();
+
+    // The candidate servers and their zone (for tests).
+    const std::vector<clNServ>& Servers() const { return servers_; }
+    const std::string& ServerZone() const { return serverZone_; }
+    const std::string& CurrentName() const { return currentName_; }
+    double StartTime() const { return startTime_; }
 
     // The recursion permission of a client (DNSRecursion, own addresses, sub-requests).
     static bool Permission(const modMain::Settings& settings,
@@ -168,8 +226,17 @@ class clDNSRequest {
     void FillSection(const clDNSAnswer& x);
     bool RedoCNAME();
     void ClearReferral();
+    void FillNSCol(const clDNSAnswer& x);
+    void AttachAddresses(const RecordList& additional);
+    void AddServer(clNServ server);
+    void SendQuery(size_t index, int16_t m);
+    bool IsSelf(const std::string& ip) const;
+    bool PastDeadline() const;
+    void GiveUp();
+    void DropSender(const std::string& ip);
     void SendReply();
     void SendToClient();
+    void SendToParent();
     double Now() const;
     bool Wanted(int kind) const;
     void Log(int kind, std::string_view text) const;
@@ -178,4 +245,9 @@ class clDNSRequest {
     clDNSAnswer reply_;
     std::string currentName_;
     double startTime_ = 0;
+    std::vector<clNServ> servers_;
+    std::string serverZone_;
+    int cnameSteps_ = 0;    // CNAME targets followed after replies of servers
+    bool inAskNS_ = false;  // a sub-request that ends at once asks AskNS to go on
+    bool resumeAsk_ = false;
 };
