@@ -444,19 +444,16 @@ void clDNSRequest::SendQuery(size_t index, int16_t m) {
     const double wait = servers_.size() == 1 ? 0.5 * kest::kSecond : 0;
     clNServ& chosen = servers_[index];
     chosen.Count = static_cast<int16_t>(std::min<int32_t>(m + 1, kMaxCount));
-    const std::string name = chosen.Name;
-    const std::string ip = chosen.IP;
     const double patience = std::max(0, ctx_.settings->MinTimeOut) * kest::kSecond;
-    if (m > 3 && (Level > 0 || startTime_ < now - patience)) {
-        // Its last query.
-        servers_.erase(servers_.begin() + static_cast<std::ptrdiff_t>(index));
-    }
+    // Its last query: the server leaves the list once this one is out.
+    const bool last = m > 3 && (Level > 0 || startTime_ < now - patience);
 
     const int32_t id = ctx_.outstanding
                            ? NextQueryId(*ctx_.outstanding, ctx_.Random())
                            : static_cast<int32_t>(ctx_.Random().Below(kMaxQueryId)) + 1;
     if (OpenRqOut.size() >= kMaxOpenQueries) OpenRqOut.erase(OpenRqOut.begin());
-    OpenRqOut.push_back({id, ip, currentName_, RequestType});
+    OpenRqOut.push_back({id, chosen.IP, currentName_, RequestType});
+    const std::string& ip = OpenRqOut.back().IP;
 
     // Header, then the question with its name written out (there is nothing to point back to).
     std::string& q = ctx_.scratch.query;
@@ -480,18 +477,20 @@ void clDNSRequest::SendQuery(size_t index, int16_t m) {
     q.append({'\0', '\1'});
 
     if (Wanted(kLogOutside)) {
-        Log(kLogOutside, "Sending request to " + name + " (" + ip + ") for " +
+        Log(kLogOutside, "Sending request to " + chosen.Name + " (" + ip + ") for " +
                              modDNS::RTypeN(RequestType) + "-record for " + currentName_);
     }
     TimeOut = now + wait;
-    if (!modDNS::CanZipName(currentName_)) return;  // no query can carry it: the timer moves on
-    if (!ctx_.sender) return;
-    IDatagramSender::Failure failure;
-    const bool sent = ctx_.sender->SendTo(q, ip, 53, {}, failure);
-    if (ctx_.doTray) ctx_.doTray(1);
-    if (!sent) {
-        Log(kLogEvent, "XR-WS Error " + std::to_string(failure.number) + " " + failure.text);
+    // A name no query can carry is not sent: the timer moves on to the next server.
+    if (ctx_.sender && modDNS::CanZipName(currentName_)) {
+        IDatagramSender::Failure failure;
+        const bool sent = ctx_.sender->SendTo(q, ip, 53, {}, failure);
+        if (ctx_.doTray) ctx_.doTray(1);
+        if (!sent) {
+            Log(kLogEvent, "XR-WS Error " + std::to_string(failure.number) + " " + failure.text);
+        }
     }
+    if (last) servers_.erase(servers_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void clDNSRequest::FillNSCol(const clDNSAnswer& x) {

@@ -359,6 +359,67 @@ TEST_F(IntakeTest, BlocksFileIsReadAndWrittenInItsFormat) {
     EXPECT_EQ(reports_, std::vector<std::string>{"modDNS SaveBlocks"});
 }
 
+// ---- Replies ------------------------------------------------------------------------------------
+
+class RecordingSoaClient : public modMain::ISoaReplyClient {
+  public:
+    bool ExpectsReply(const clDNSAnswer& a, const std::string& ip) const override {
+        return a.Id == 4242 && ip == "10.0.0.70";
+    }
+    void TakeReply(const clDNSAnswer& a) override { taken.push_back(a.RqName); }
+    std::vector<std::string> taken;
+};
+
+TEST_F(IntakeTest, RepliesAreLoggedByKindAndUnmatchedOnesAreDroppedUncached) {
+    settings_.LogDetail = true;
+    // NOTIFY acknowledgements and their errors.
+    std::string ack = Query(5, 0x80 | (4 << 3), "example.com.", kTypeSOA);
+    Arrive(ack, "10.0.0.70", 53);
+    EXPECT_TRUE(Logged("Notification Acknowledgement from 10.0.0.70"));
+    ack[3] = 5;
+    Arrive(ack, "10.0.0.70", 53);
+    EXPECT_TRUE(Logged("Reply from 10.0.0.70 about Notification:"));
+    EXPECT_TRUE(Logged("-> Header: " + RCodeN(5)));
+    Arrive(Query(6, 0x80 | (2 << 3), "example.com.", kTypeA), "10.0.0.70", 53);
+    EXPECT_TRUE(
+        Logged("Reply from 10.0.0.70 about " + OpCodeN(2) + ": Ignored - No matching requests."));
+    Arrive(Query(7, 0x80, "x.", kTypeA, 1, 0).substr(0, 12), "10.0.0.70", 53);
+    EXPECT_TRUE(Logged("Reply from 10.0.0.70:"));
+
+    // An answer nobody asked for: logged with its records, never cached.
+    std::string reply = Query(8, 0x84, "host.remote.net.", kTypeA);
+    reply[7] = 1;  // ANCOUNT
+    reply += ZipName("", "host.remote.net.") + MakeShortL(kTypeA) + MakeShortL(1) + MakeLongU(600) +
+             MakeShortL(4) + modIP::IPToData("6.6.6.6");
+    Arrive(reply, "10.0.0.70", 53);
+    EXPECT_TRUE(Logged("Reply from 10.0.0.70 about A-record for host.remote.net.:"));
+    EXPECT_TRUE(Logged("-> Answer: A-record for host.remote.net. = 6.6.6.6"));
+    EXPECT_TRUE(cache_.Ask("host.remote.net.", kTypeA, true).Section2.empty());
+
+    // The zone transfer client's SOA query takes its reply, which is then cached.
+    RecordingSoaClient soa;
+    modMain::IntakeContext c;
+    c.settings = &settings_;
+    c.clock = &clock_;
+    c.log = &log_;
+    c.cache = &cache_;
+    c.soaClient = &soa;
+    modMain::RequestIntake withSoa(std::move(c));
+    reply[0] = static_cast<char>(4242 >> 8);
+    reply[1] = static_cast<char>(4242 & 0xFF);
+    platform::Datagram d;
+    d.data = reply;
+    d.fromIp = "10.0.0.71";
+    d.fromPort = 53;
+    withSoa.OnDatagram(d);
+    EXPECT_TRUE(soa.taken.empty());
+    d.fromIp = "10.0.0.70";
+    withSoa.OnDatagram(d);
+    EXPECT_EQ(soa.taken, std::vector<std::string>{"host.remote.net."});
+    EXPECT_EQ(cache_.Ask("host.remote.net.", kTypeA, true).Section2.size(), 1u);
+    EXPECT_TRUE(sender_.sent.empty());
+}
+
 // ---- CreateRequest ------------------------------------------------------------------------------
 
 TEST_F(IntakeTest, IdenticalRecursiveQuestionsAreTaggedOntoTheWaitingJob) {
