@@ -506,13 +506,30 @@ TEST_F(RecursionTest, ServerNamesThroughCnamesAndTheirLoops) {
     Client(0x4a01, "www.c.test.");
     EXPECT_EQ(OneQuery().to, "127.0.0.41");
 
-    // A chain that never reaches an address: cut, and no query leaves.
-    Learnt("l.test.", kTypeNS, "n1.l.test.");
+    // A chain of more than 8 CNAMEs is cut even though it would end in an address.
+    Learnt("long.test.", kTypeNS, "n1.long.test.");
     for (int i = 1; i <= 12; ++i) {
-        Learnt("n" + std::to_string(i) + ".l.test.", kTypeCNAME,
-               "n" + std::to_string(i % 3 + 1) + ".l.test.");
+        Learnt("n" + std::to_string(i) + ".long.test.", kTypeCNAME,
+               "n" + std::to_string(i + 1) + ".long.test.");
     }
-    Client(0x4a02, "www.l.test.");
+    Learnt("n13.long.test.", kTypeA, modIP::IPToData("127.0.0.99"));
+    Client(0x4a02, "www.long.test.");
+    EXPECT_TRUE(NewQueries().empty());
+    EXPECT_EQ(ClientReplies().back().RCode, 2);
+    // Eight are followed, nine are not.
+    Learnt("short.test.", kTypeNS, "n5.long.test.");
+    Client(0x4a03, "www.short.test.");
+    EXPECT_EQ(OneQuery().to, "127.0.0.99");
+    Learnt("mid.test.", kTypeNS, "n4.long.test.");
+    Client(0x4a05, "www.mid.test.");
+    EXPECT_TRUE(NewQueries().empty());
+
+    // A loop that does not come back to the first name ends too.
+    Learnt("l.test.", kTypeNS, "m1.l.test.");
+    Learnt("m1.l.test.", kTypeCNAME, "m2.l.test.");
+    Learnt("m2.l.test.", kTypeCNAME, "m3.l.test.");
+    Learnt("m3.l.test.", kTypeCNAME, "m2.l.test.");
+    Client(0x4a04, "www.l.test.");
     EXPECT_TRUE(NewQueries().empty());
     EXPECT_EQ(ClientReplies().back().RCode, 2);
 }
