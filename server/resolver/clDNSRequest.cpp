@@ -633,14 +633,17 @@ void clDNSRequest::ProcAnswer(clDNSAnswer& rtAns) {
         }
 
         RecordList& authority = rtAns.Section3;
-        if (authority.size() == 1 && authority.front() &&
+        // What is missing from an incomplete reply may be the data asked for: it proves
+        // neither an empty answer nor a lame server.
+        const bool incomplete = rtAns.TC;
+        if (!incomplete && authority.size() == 1 && authority.front() &&
             authority.front()->RecType == modDNS::kTypeSOA) {
             if (!reply_.Section2.empty()) ClearReferral();
             FillSection(rtAns);
             SendReply();
             return;
         }
-        if (rtAns.AA) {
+        if (!incomplete && rtAns.AA) {
             FillSection(rtAns);
             SendReply();
             return;
@@ -674,10 +677,13 @@ void clDNSRequest::ProcAnswer(clDNSAnswer& rtAns) {
             }
         }
 
-        // Neither data nor a deeper referral: a lame delegation.
+        // Neither data nor a deeper referral: a lame delegation (an incomplete reply only
+        // drops the server).
         auto it = std::find_if(servers_.begin(), servers_.end(),
                                [&](const clNServ& s) { return s.IP == sender; });
-        if (it != servers_.end()) {
+        if (it != servers_.end() && incomplete) {
+            servers_.erase(it);
+        } else if (it != servers_.end()) {
             if (Wanted(kLogOutside)) {
                 Log(kLogOutside, "** Error: Lame delegation for " + serverZone_ + " on " +
                                      it->Name + " (" + sender + ")");

@@ -308,6 +308,25 @@ TEST_F(RecursionTest, TruncatedRepliesReachTheRequestButNotTheCacheAndGarbageIsH
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(Addresses(replies[0].Section2), std::vector<std::string>{"10.1.2.3"});
     EXPECT_TRUE(cache_.Ask("www.leaf.test.", kTypeA, true).Section2.empty());
+
+    // Cut inside its only answer record, an authoritative reply proves no empty answer: the
+    // server is dropped (not as lame) and the next one asked.
+    Learnt("cut.test.", kTypeNS, "ns1.cut.test.");
+    Learnt("cut.test.", kTypeNS, "ns2.cut.test.");
+    Learnt("ns1.cut.test.", kTypeA, modIP::IPToData("127.0.0.25"));
+    Learnt("ns2.cut.test.", kTypeA, modIP::IPToData("127.0.0.26"));
+    Client(0x4202, "www.cut.test.");
+    Query c = OneQuery();
+    const std::string whole = Reply(c, 0, true, {{"www.cut.test.", kTypeA, "10.7.7.7"}});
+    Answer(c, whole.substr(0, whole.size() - 2));
+    EXPECT_EQ(ClientReplies().size(), 1u);
+    const std::string first = c.to;
+    c = OneQuery();
+    EXPECT_NE(c.to, first);
+    EXPECT_EQ(cache_.Ask("cut.test.", kTypeNS, true).Section2.size(), 2u);
+    Answer(c, Reply(c, 0, true, {{"www.cut.test.", kTypeA, "10.7.7.7"}}));
+    ASSERT_EQ(ClientReplies().size(), 2u);
+    EXPECT_EQ(Addresses(ClientReplies()[1].Section2), std::vector<std::string>{"10.7.7.7"});
 }
 
 TEST_F(RecursionTest, NameErrorsAndNoDataEndTheRequestAndAreCachedNegatively) {
