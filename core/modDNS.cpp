@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 #include <utility>
@@ -104,25 +105,34 @@ NameStatus DecodeName(std::string_view msg, std::string_view span, std::string& 
 
 // The uncompressed wire form (step 1 of ZipName); false when the name has no valid wire form.
 bool EncodePlain(std::string_view name, std::string& wire) {
-    wire.clear();
+    // One pass: each label's bytes are checked while copied behind its length byte. A name of
+    // n characters needs at most n + 2 bytes.
     const size_t n = name.size();
+    wire.resize(n + 2);
+    char* const out = wire.data();
+    size_t w = 0;
     size_t i = 0;
     for (;;) {
         while (i < n && name[i] == '.') ++i;
         if (i >= n) break;
-        size_t dot = name.find('.', i);
-        if (dot == std::string_view::npos) dot = n;
-        const size_t len = dot - i;
-        if (len > kMaxLabel) return false;
-        for (size_t k = i; k < dot; ++k) {
-            if (BadLabelByte(At(name, k))) return false;
+        const size_t lenAt = w++;
+        const size_t start = i;
+        for (; i < n && name[i] != '.'; ++i) {
+            if (BadLabelByte(static_cast<u8>(name[i]))) {
+                wire.clear();
+                return false;
+            }
+            out[w++] = name[i];
         }
-        wire.push_back(static_cast<char>(len));
-        wire.append(name.substr(i, len));
-        if (wire.size() + 1 > kMaxWireName) return false;
-        i = dot;
+        const size_t len = i - start;
+        if (len > kMaxLabel || w + 1 > kMaxWireName) {
+            wire.clear();
+            return false;
+        }
+        out[lenAt] = static_cast<char>(len);
     }
-    wire.push_back('\0');
+    out[w++] = '\0';
+    wire.resize(w);
     return true;
 }
 
@@ -207,13 +217,6 @@ bool PassScan(std::string_view msg, std::string_view wire, const Starts& starts,
                        [&](std::string_view t, size_t& q) { return FindTail(msg, t, q); });
 }
 
-std::string Pointer(size_t q) {
-    std::string p(2, '\0');
-    p[0] = static_cast<char>(q / 256 + 192);
-    p[1] = static_cast<char>(q & 0xFF);
-    return p;
-}
-
 // The passes of ZipName, with pass(wire, starts, hit) finding the tail to replace.
 template <typename Pass>
 std::string Compress(std::string_view name, Pass pass) {
@@ -226,7 +229,8 @@ std::string Compress(std::string_view name, Pass pass) {
         Hit hit;
         if (!pass(std::string_view(wire), starts, hit)) break;
         wire.resize(starts.at[hit.label]);
-        wire += Pointer(hit.offset);
+        wire.push_back(static_cast<char>(hit.offset / 256 + 192));
+        wire.push_back(static_cast<char>(hit.offset & 0xFF));
     }
     return wire;
 }
@@ -754,9 +758,32 @@ std::string ClassN(int64_t cls) {
     }
 }
 
+namespace {
+
+// " n" for n >= 0, "-n" below (Blanked), appended.
+void AppendBlanked(std::string& t, int64_t n) {
+    char buf[24];
+    const int len =
+        std::snprintf(buf, sizeof buf, n >= 0 ? " %lld" : "%lld", static_cast<long long>(n));
+    t.append(buf, static_cast<size_t>(len));
+}
+
+void AppendOctet(std::string& t, unsigned v) {
+    if (v >= 100) t.push_back(static_cast<char>('0' + v / 100));
+    if (v >= 10) t.push_back(static_cast<char>('0' + v / 10 % 10));
+    t.push_back(static_cast<char>('0' + v % 10));
+}
+
+}  // namespace
+
 std::string RecordText(const clDNSRecord& record) {
     try {
-        std::string t = RTypeN(record.RecType) + "-record for " + record.Name;
+        // Built in one string: this runs for every record of every reply that is logged.
+        std::string t;
+        t.reserve(record.Name.size() + record.Data.size() + 64);
+        t += RTypeN(record.RecType);
+        t += "-record for ";
+        t += record.Name;
         const std::string_view d = record.Data;
         auto num16 = [&](size_t at) -> int64_t {
             return d.size() >= at + 2 ? (At(d, at) << 8 | At(d, at + 1)) : 0;
@@ -766,7 +793,12 @@ std::string RecordText(const clDNSRecord& record) {
         };
         switch (record.RecType) {
             case kTypeA:
-                t += " = " + modIP::DataToIP(d);
+                // As modIP::DataToIP: four numbers, missing bytes as 0.
+                t += " = ";
+                for (size_t i = 0; i < 4; ++i) {
+                    if (i) t.push_back('.');
+                    AppendOctet(t, i < d.size() ? At(d, i) : 0);
+                }
                 break;
             case kTypeNS:
             case kTypeCNAME:
@@ -781,22 +813,33 @@ std::string RecordText(const clDNSRecord& record) {
                 if (auto soa = ParseSOAData(d)) serial = soa->serial;
                 t += " = ";
                 t += mname;
-                t += " (Serial" + Blanked(serial) + ")";
+                t += " (Serial";
+                AppendBlanked(t, serial);
+                t += ")";
                 break;
             }
             case kTypeMX:
                 t += " = ";
                 t += tailName(2);
-                t += " (Preference" + Blanked(num16(0)) + ")";
+                t += " (Preference";
+                AppendBlanked(t, num16(0));
+                t += ")";
                 break;
             case kTypeTXT:
-                t += " = \"" + TextData(d) + "\"";
+                t += " = \"";
+                t += TextData(d);
+                t += "\"";
                 break;
             case kTypeSRV:
                 t += " = ";
                 t += tailName(6);
-                t += " (Priority" + Blanked(num16(0)) + ", Weight" + Blanked(num16(2)) + ", Port" +
-                     Blanked(num16(4)) + ")";
+                t += " (Priority";
+                AppendBlanked(t, num16(0));
+                t += ", Weight";
+                AppendBlanked(t, num16(2));
+                t += ", Port";
+                AppendBlanked(t, num16(4));
+                t += ")";
                 break;
             default:
                 break;

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
 namespace platform {
@@ -14,6 +15,19 @@ int64_t NowMs() {
 }
 
 }  // namespace
+
+std::shared_ptr<void> WhenLoopIdle(std::function<void()> fn) {
+    QAbstractEventDispatcher* dispatcher =
+        QCoreApplication::instance() ? QAbstractEventDispatcher::instance() : nullptr;
+    if (dispatcher == nullptr) return nullptr;
+    auto* connection = new QMetaObject::Connection(
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, std::move(fn)));
+    return std::shared_ptr<void>(connection, [](void* p) {
+        auto* c = static_cast<QMetaObject::Connection*>(p);
+        QObject::disconnect(*c);
+        delete c;
+    });
+}
 
 EventPump::EventPump(int maxDepth, int minIntervalMs)
     : maxDepth_(maxDepth < 1 ? 1 : maxDepth),

@@ -2,10 +2,16 @@
 // Lets pending events run from inside a handler (QCoreApplication::processEvents). Handlers of
 // other events, including another datagram's, may run inside Pump().
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "platform/host.h"
 
 namespace platform {
+
+// Calls fn each time the event loop is about to wait for new events, until the returned handle
+// is released. Null (and fn never called) when no event loop exists.
+std::shared_ptr<void> WhenLoopIdle(std::function<void()> fn);
 
 class EventPump : public IEventPump {
   public:

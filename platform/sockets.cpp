@@ -26,6 +26,9 @@ constexpr int kSendBatch = 64;             // datagrams per sendmmsg call
 constexpr size_t kTcpChunk = 65536;
 constexpr int kTcpChunksPerWakeup = 16;
 constexpr int kAcceptsPerWakeup = 32;
+// A UDP socket's receive buffer: room for a few thousand queries, so a burst that arrives while
+// the loop is busy waits in the kernel instead of being dropped.
+constexpr int kUdpReceiveBuffer = 4 << 20;
 
 // A socket's life, shared with the handlers running on it: they stop when it ends or is reopened.
 struct Life {
@@ -41,10 +44,26 @@ bool ParseAddress(const std::string& ip, in_addr& out, bool emptyIsAny) {
     return ::inet_pton(AF_INET, ip.c_str(), &out) == 1;
 }
 
+// Dotted text of an IPv4 address, as inet_ntop writes it, into out (no allocation: it fits the
+// string's own room).
+void AssignAddressText(std::string& out, const in_addr& addr) {
+    const uint32_t a = ntohl(addr.s_addr);
+    char buf[16];
+    size_t n = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned octet = (a >> shift) & 0xFF;
+        if (octet >= 100) buf[n++] = static_cast<char>('0' + octet / 100);
+        if (octet >= 10) buf[n++] = static_cast<char>('0' + octet / 10 % 10);
+        buf[n++] = static_cast<char>('0' + octet % 10);
+        if (shift > 0) buf[n++] = '.';
+    }
+    out.assign(buf, n);
+}
+
 std::string AddressText(const in_addr& addr) {
-    char buf[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, buf, sizeof buf);
-    return buf;
+    std::string out;
+    AssignAddressText(out, addr);
+    return out;
 }
 
 sockaddr_in MakeSockaddr(const in_addr& addr, uint16_t port) {
@@ -109,6 +128,15 @@ struct UdpSocket::Impl {
     std::string device;
     int maxPerWakeup = 64;
     std::vector<char> buffer;  // kRecvBatch datagrams, allocated at the first read
+    // Copies of a read batch, one per nesting level of OnReadable (a handler may pump events and
+    // read again); their strings keep their room from one batch to the next.
+    std::vector<std::vector<Datagram>> batches;
+    int readDepth = 0;
+    // Replies sent by the handlers of a read batch, sent together when the batch is done.
+    bool batchSends = false;
+    std::vector<OutgoingDatagram> queued;  // the first queuedCount are waiting; room is reused
+    size_t queuedCount = 0;
+    bool flushing = false;
     std::string localIp;
     uint16_t localPort = 0;
 
@@ -126,6 +154,7 @@ struct UdpSocket::Impl {
     }
 
     void Close() {
+        FlushQueued();
         ++life->generation;
         if (notifier) {
             notifier->setEnabled(false);
@@ -138,22 +167,90 @@ struct UdpSocket::Impl {
         localPort = 0;
     }
 
+    // Sends count datagrams in order with as few sendmmsg calls as possible; stops at the first
+    // failure (error says why). Returns how many were sent.
+    size_t SendSome(const OutgoingDatagram* items, size_t count) {
+        size_t sent = 0;
+        bool waited = false;
+        while (sent < count) {
+            const size_t n = std::min(count - sent, static_cast<size_t>(kSendBatch));
+            mmsghdr msgs[kSendBatch];
+            sockaddr_in to[kSendBatch];
+            iovec iovs[kSendBatch];
+            PktInfoControl controls[kSendBatch];
+            std::memset(msgs, 0, sizeof msgs);
+            size_t ready = 0;
+            for (; ready < n; ++ready) {
+                bool ok = false;
+                PrepareSend(items[sent + ready], to[ready], iovs[ready], controls[ready],
+                            msgs[ready].msg_hdr, ok);
+                if (!ok) break;
+            }
+            if (ready == 0) {
+                Fail(EINVAL);
+                return sent;
+            }
+            const int got = ::sendmmsg(fd, msgs, static_cast<unsigned>(ready), MSG_NOSIGNAL);
+            if (got < 0) {
+                const int err = errno;
+                if (err == EINTR) continue;
+                if ((err == EAGAIN || err == EWOULDBLOCK) && !waited && WaitWritable()) {
+                    waited = true;
+                    continue;
+                }
+                Fail(err);
+                return sent;
+            }
+            waited = false;
+            sent += static_cast<size_t>(got);
+            if (static_cast<size_t>(got) == ready && ready < n) {
+                Fail(EINVAL);  // the next datagram's address is not a dotted IPv4 address
+                return sent;
+            }
+        }
+        return sent;
+    }
+
+    // Sends what the handlers queued. A datagram the kernel refuses is reported to OnError and
+    // skipped, as a send of its own would have failed alone.
+    void FlushQueued() {
+        if (flushing || queuedCount == 0) return;
+        flushing = true;
+        const std::shared_ptr<Life> token = life;
+        size_t done = 0;
+        while (done < queuedCount && fd >= 0) {
+            done += SendSome(queued.data() + done, queuedCount - done);
+            if (done < queuedCount) {
+                ++done;
+                if (owner->OnError) owner->OnError(SocketError(error));
+                if (!token->alive) return;  // the handler destroyed the socket
+            }
+        }
+        queuedCount = 0;
+        flushing = false;
+    }
+
     // One datagram's message header; the caller keeps the pieces alive.
     static void PrepareSend(const OutgoingDatagram& d, sockaddr_in& to, iovec& iov,
                             PktInfoControl& control, msghdr& msg, bool& ok) {
+        PrepareSend(d.data, d.ip, d.port, d.fromLocalIp, to, iov, control, msg, ok);
+    }
+    static void PrepareSend(const std::string& data, const std::string& ip, uint16_t port,
+                            const std::string& fromLocalIp, sockaddr_in& to, iovec& iov,
+                            PktInfoControl& control, msghdr& msg, bool& ok) {
         std::memset(&msg, 0, sizeof msg);
         in_addr addr{};
-        ok = ParseAddress(d.ip, addr, false);
-        to = MakeSockaddr(addr, d.port);
-        iov.iov_base = const_cast<char*>(d.data.data());
-        iov.iov_len = d.data.size();
+        ok = ParseAddress(ip, addr, false);
+        to = MakeSockaddr(addr, port);
+        iov.iov_base = const_cast<char*>(data.data());
+        iov.iov_len = data.size();
         msg.msg_name = &to;
         msg.msg_namelen = sizeof to;
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
         in_addr from{};
-        if (!d.fromLocalIp.empty() && d.fromLocalIp != "0.0.0.0") {
-            if (!ParseAddress(d.fromLocalIp, from, false)) {
+        if (!fromLocalIp.empty() && fromLocalIp != "0.0.0.0") {
+            if (!ParseAddress(fromLocalIp, from, false)) {
                 ok = false;
                 return;
             }
@@ -219,29 +316,43 @@ struct UdpSocket::Impl {
                 return;
             }
             // Copy out first: a handler may pump events and read this socket again.
-            std::vector<Datagram> batch(static_cast<size_t>(got));
+            if (batches.size() <= static_cast<size_t>(readDepth)) batches.resize(readDepth + 1);
+            std::vector<Datagram> batch = std::move(batches[static_cast<size_t>(readDepth)]);
+            batch.resize(static_cast<size_t>(got));
             for (int i = 0; i < got; ++i) {
                 Datagram& d = batch[static_cast<size_t>(i)];
                 d.data.assign(buffer.data() + i * kDatagramBuffer, msgs[i].msg_len);
-                d.fromIp = AddressText(from[i].sin_addr);
+                AssignAddressText(d.fromIp, from[i].sin_addr);
                 d.fromPort = ntohs(from[i].sin_port);
+                d.localIp.clear();
+                d.destIp.clear();
+                d.interfaceIndex = 0;
                 for (cmsghdr* c = CMSG_FIRSTHDR(&msgs[i].msg_hdr); c != nullptr;
                      c = CMSG_NXTHDR(&msgs[i].msg_hdr, c)) {
                     if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
                         in_pktinfo info{};
                         std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                        d.localIp = AddressText(info.ipi_spec_dst);
-                        d.destIp = AddressText(info.ipi_addr);
+                        AssignAddressText(d.localIp, info.ipi_spec_dst);
+                        AssignAddressText(d.destIp, info.ipi_addr);
                         d.interfaceIndex = info.ipi_ifindex;
                     }
                 }
                 if (d.localIp.empty()) d.localIp = localIp;
                 if (d.destIp.empty()) d.destIp = d.localIp;
             }
+            ++readDepth;
             for (const Datagram& d : batch) {
                 if (onData) onData(d);
-                if (!token->alive || token->generation != generation) return;
+                if (!token->alive) return;  // the socket is gone, and its pools with it
+                if (token->generation != generation) {
+                    --readDepth;
+                    return;
+                }
             }
+            --readDepth;
+            FlushQueued();
+            if (!token->alive || token->generation != generation) return;
+            batches[static_cast<size_t>(readDepth)] = std::move(batch);
             budget -= got;
             if (got < want) return;
         }
@@ -270,6 +381,9 @@ bool UdpSocket::Bind(const std::string& ip, uint16_t port) {
         d.state = kStateError;
         return false;
     }
+    // Past the system's cap when privileged; the capped size otherwise. Neither is fatal.
+    if (!SetIntOption(d.fd, SOL_SOCKET, SO_RCVBUFFORCE, kUdpReceiveBuffer))
+        SetIntOption(d.fd, SOL_SOCKET, SO_RCVBUF, kUdpReceiveBuffer);
     const sockaddr_in sa = MakeSockaddr(addr, port);
     if (!SetIntOption(d.fd, IPPROTO_IP, IP_PKTINFO, 1) || !d.ApplyOptions() ||
         ::bind(d.fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
@@ -294,7 +408,45 @@ void UdpSocket::Close() {
 
 bool UdpSocket::SendTo(const std::string& data, const std::string& ip, uint16_t port,
                        const std::string& fromLocalIp) {
-    return SendBatch({OutgoingDatagram{data, ip, port, fromLocalIp}}) == 1;
+    // SendBatch of one, without copying the datagram into a batch.
+    Impl& d = *impl_;
+    if (d.fd < 0) {
+        d.Fail(ENOTCONN);
+        return false;
+    }
+    msghdr msg;
+    sockaddr_in to;
+    iovec iov;
+    PktInfoControl control;
+    bool ok = false;
+    Impl::PrepareSend(data, ip, port, fromLocalIp, to, iov, control, msg, ok);
+    if (!ok) {
+        d.Fail(EINVAL);
+        return false;
+    }
+    if (d.batchSends && d.readDepth > 0) {
+        if (d.queued.size() <= d.queuedCount) d.queued.resize(d.queuedCount + 1);
+        OutgoingDatagram& q = d.queued[d.queuedCount++];
+        q.data.assign(data);
+        q.ip.assign(ip);
+        q.port = port;
+        q.fromLocalIp.assign(fromLocalIp);
+        if (d.queuedCount >= static_cast<size_t>(kSendBatch)) d.FlushQueued();
+        return true;
+    }
+    d.FlushQueued();  // what is queued goes first
+    bool waited = false;
+    while (true) {
+        if (::sendmsg(d.fd, &msg, MSG_NOSIGNAL) >= 0) return true;
+        const int err = errno;
+        if (err == EINTR) continue;
+        if ((err == EAGAIN || err == EWOULDBLOCK) && !waited && d.WaitWritable()) {
+            waited = true;
+            continue;
+        }
+        d.Fail(err);
+        return false;
+    }
 }
 
 size_t UdpSocket::SendBatch(const std::vector<OutgoingDatagram>& batch) {
@@ -303,45 +455,13 @@ size_t UdpSocket::SendBatch(const std::vector<OutgoingDatagram>& batch) {
         d.Fail(ENOTCONN);
         return 0;
     }
-    size_t sent = 0;
-    bool waited = false;
-    while (sent < batch.size()) {
-        const size_t count = std::min(batch.size() - sent, static_cast<size_t>(kSendBatch));
-        mmsghdr msgs[kSendBatch];
-        sockaddr_in to[kSendBatch];
-        iovec iovs[kSendBatch];
-        PktInfoControl controls[kSendBatch];
-        std::memset(msgs, 0, sizeof msgs);
-        size_t ready = 0;
-        for (; ready < count; ++ready) {
-            bool ok = false;
-            Impl::PrepareSend(batch[sent + ready], to[ready], iovs[ready], controls[ready],
-                              msgs[ready].msg_hdr, ok);
-            if (!ok) break;
-        }
-        if (ready == 0) {
-            d.Fail(EINVAL);
-            return sent;
-        }
-        const int n = ::sendmmsg(d.fd, msgs, static_cast<unsigned>(ready), MSG_NOSIGNAL);
-        if (n < 0) {
-            const int err = errno;
-            if (err == EINTR) continue;
-            if ((err == EAGAIN || err == EWOULDBLOCK) && !waited && d.WaitWritable()) {
-                waited = true;
-                continue;
-            }
-            d.Fail(err);
-            return sent;
-        }
-        waited = false;
-        sent += static_cast<size_t>(n);
-        if (static_cast<size_t>(n) == ready && ready < count) {
-            d.Fail(EINVAL);  // the next datagram's address is not a dotted IPv4 address
-            return sent;
-        }
-    }
-    return sent;
+    d.FlushQueued();  // what is queued goes first
+    return d.fd < 0 ? 0 : d.SendSome(batch.data(), batch.size());
+}
+
+void UdpSocket::SetSendBatching(bool on) {
+    if (!on) impl_->FlushQueued();
+    impl_->batchSends = on;
 }
 
 bool UdpSocket::SetBroadcast(bool on) {

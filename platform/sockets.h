@@ -82,6 +82,12 @@ class UdpSocket {
     bool SetReuseAddress(bool on);
     // Restricts the socket to one interface (SO_BINDTODEVICE; needs privileges); "" for none.
     bool SetDevice(const std::string& interfaceName);
+    // With batching on, SendTo from inside OnData queues the datagram (after checking its
+    // addresses) and returns true; the queue is sent with sendmmsg, in order, when the handlers
+    // of the datagrams read together are done, and before any other send, and at Close. A
+    // queued datagram the kernel refuses then goes to OnError instead of SendTo's result.
+    // Off by default.
+    void SetSendBatching(bool on);
     // How many datagrams one wake-up reads at most before the loop runs other events (default 64).
     void SetMaxDatagramsPerWakeup(int count);
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -59,11 +60,16 @@ class ActivityLog {
     // "Clear Active Log": empties the buffer and the window's list.
     void Clear();
 
-    // Headless runs also print every line to standard output.
-    void SetEcho(bool on) { echo_ = on; }
+    // Headless runs also print every line to standard output. With an event loop running, the
+    // lines are gathered and written when the loop is about to wait (and at 64 KiB, and when the
+    // log ends), so a burst of requests costs one write instead of one per line; without a loop
+    // each line is written at once.
+    void SetEcho(bool on);
     bool Echo() const { return echo_; }
     // Where the echo goes (standard output unless a test says otherwise).
-    void SetEchoStream(std::FILE* stream) { echoStream_ = stream; }
+    void SetEchoStream(std::FILE* stream);
+    // Writes the gathered echo lines now.
+    void FlushEcho();
 
     // Closes the daily file (shutdown); the next line opens it again.
     void CloseFile();
@@ -77,6 +83,9 @@ class ActivityLog {
 
   private:
     void WriteFileLine(const std::string& line, double localNow);
+    void Echo(const std::string& line);
+    // The line's "hh:mm:ss" and local time, converted once per second of the clock.
+    void Stamp(double& localNow);
 
     const Settings& settings_;
     const kest::IClock& clock_;
@@ -90,6 +99,15 @@ class ActivityLog {
     std::FILE* file_ = nullptr;
     std::string fileDate_;
     std::function<void(const std::string&)> observer_;
+
+    static constexpr size_t kEchoBufferBytes = 65536;
+    std::string line_;  // the line being built, reused
+    bool building_ = false;
+    std::string pending_;  // echo lines not yet written
+    std::shared_ptr<void> idleHook_;
+    double stampUtc_ = -1;
+    double stampLocal_ = 0;
+    std::string stamp_;  // "hh:mm:ss" of stampUtc_
 };
 
 }  // namespace modMain

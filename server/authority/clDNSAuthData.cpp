@@ -19,20 +19,20 @@ namespace {
 constexpr const char* kZoneTimerFile = "zonettl.dat";
 
 // The name without its first label ("a.b.c." gives "b.c."); "." when fewer than 2 characters
-// would remain.
-std::string DropLabel(std::string_view name) {
+// would remain. A view into name (or of "." itself).
+std::string_view DropLabelView(std::string_view name) {
     const size_t dot = name.find('.');
-    std::string rest =
-        dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
-    if (rest.size() < 2) rest = ".";
-    return rest;
+    const std::string_view rest =
+        dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+    return rest.size() < 2 ? std::string_view(".") : rest;
 }
 
-// True when server is delegated itself or lies below the delegated name.
+// True when server is delegated itself or lies below the delegated name ("." + server ends with
+// "." + delegated).
 bool AtOrBelow(std::string_view server, std::string_view delegated) {
-    const std::string s = "." + std::string(server);
-    const std::string d = "." + std::string(delegated);
-    return s.size() >= d.size() && s.compare(s.size() - d.size(), d.size(), d) == 0;
+    if (server.size() < delegated.size()) return false;
+    const size_t cut = server.size() - delegated.size();
+    return server.substr(cut) == delegated && (cut == 0 || server[cut - 1] == '.');
 }
 
 bool TypeMatches(const clDNSRecord& rec, int32_t type) {
@@ -114,14 +114,14 @@ bool clDNSAuthData::ZoneRemove(std::string_view zoneName) {
 }
 
 std::shared_ptr<clZone> clDNSAuthData::FindZone(const std::string& name, bool skipEmpty) const {
-    std::string candidate = name;
+    std::string_view candidate = name;
     for (;;) {
         if (const int pos = ZoneFind(candidate)) {
             const auto& zone = zones_[pos - 1];
             if (!skipEmpty || !zone->Records.empty()) return zone;
         }
         if (candidate == ".") return nullptr;
-        candidate = DropLabel(candidate);
+        candidate = DropLabelView(candidate);
     }
 }
 
@@ -152,10 +152,13 @@ clDNSAnswer clDNSAuthData::Ask(const std::string& name, int32_t type, bool quick
                 addAddresses(std::string_view(rec.Data).substr(6));
         };
 
-        // Delegations inside the zone, from the query name up to below the zone's own name.
-        std::string delegated = name;
+        // Delegations inside the zone, from the query name up to below the zone's own name. The
+        // first search is the exact name's, kept for the exact match below.
+        std::string_view delegated = name;
+        int firstOfName = -1;  // not searched yet
         while (delegated.size() > zone->Name.size()) {
             const int first = zone->FindRec(delegated);
+            if (firstOfName < 0) firstOfName = first;
             for (size_t i = first ? static_cast<size_t>(first) - 1 : records.size();
                  i < records.size() && records[i]->Name == delegated; ++i) {
                 const RecordRef& ns = records[i];
@@ -173,7 +176,7 @@ clDNSAnswer clDNSAuthData::Ask(const std::string& name, int32_t type, bool quick
                 if (!AtOrBelow(ns->Data, delegated) || glue > 0) answer.Section3.push_back(ns);
             }
             if (!answer.Section3.empty()) return answer;  // referral, not authoritative
-            delegated = DropLabel(delegated);
+            delegated = DropLabelView(delegated);
         }
 
         answer.AA = true;
@@ -198,7 +201,7 @@ clDNSAnswer clDNSAuthData::Ask(const std::string& name, int32_t type, bool quick
 
         // Exact match.
         bool exists = false;
-        if (const int first = zone->FindRec(name)) {
+        if (const int first = firstOfName >= 0 ? firstOfName : zone->FindRec(name)) {
             for (size_t i = static_cast<size_t>(first) - 1;
                  i < records.size() && records[i]->Name == name; ++i) {
                 exists = true;
@@ -283,14 +286,14 @@ bool clDNSAuthData::AskAuth(const std::string& name) {
     try {
         const auto zone = FindZone(name, /*skipEmpty=*/false);
         if (!zone) return false;
-        std::string n = name;
+        std::string_view n = name;
         while (n.size() > zone->Name.size()) {
             if (const int first = zone->FindRec(n)) {
                 for (size_t i = static_cast<size_t>(first) - 1;
                      i < zone->Records.size() && zone->Records[i]->Name == n; ++i)
                     if (zone->Records[i]->RecType == modDNS::kTypeNS) return false;
             }
-            n = DropLabel(n);
+            n = DropLabelView(n);
         }
         return true;
     } catch (...) {

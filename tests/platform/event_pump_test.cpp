@@ -45,3 +45,15 @@ TEST(EventPump, SkipsWhenItRanAMomentAgo) {
     EXPECT_EQ(pump.Pumped(), 1);
     EXPECT_EQ(pump.Skipped(), 2);
 }
+
+TEST(EventPump, IdleHookRunsWhileTheLoopWaitsUntilReleased) {
+    int calls = 0;
+    std::shared_ptr<void> hook = platform::WhenLoopIdle([&] { ++calls; });
+    ASSERT_NE(hook, nullptr);
+    RunFor(20);
+    EXPECT_GT(calls, 0);
+    hook.reset();
+    const int before = calls;
+    RunFor(20);
+    EXPECT_EQ(calls, before);
+}

@@ -126,6 +126,52 @@ TEST(UdpSocket, BatchesArriveWholeAndInOrderAcrossBoundedWakeups) {
     EXPECT_EQ(client.LastError().number, EINVAL);
 }
 
+TEST(UdpSocket, BatchedRepliesLeaveInOrderAndAKernelRefusalGoesToOnError) {
+    UdpSocket server, client;
+    ASSERT_TRUE(server.Bind("", 0));
+    ASSERT_TRUE(client.Bind("127.0.0.1", 0));
+    server.SetSendBatching(true);
+    std::vector<Datagram> atServer;
+    std::vector<std::string> atClient;
+    std::vector<int> errors;
+    server.OnError = [&](const SocketError& e) { errors.push_back(e.number); };
+    server.OnData = [&](const Datagram& d) {
+        atServer.push_back(d);
+        EXPECT_TRUE(server.SendTo("re " + d.data, d.fromIp, d.fromPort, d.localIp));
+        // Refused by the kernel (no broadcast option) only when the queue is sent.
+        if (d.data == "q 3") {
+            EXPECT_TRUE(server.SendTo("x", "255.255.255.255", d.fromPort));
+        }
+        // A bad address is still refused at once.
+        EXPECT_FALSE(server.SendTo("x", "bogus", d.fromPort));
+    };
+    client.OnData = [&](const Datagram& d) { atClient.push_back(d.data); };
+
+    std::vector<OutgoingDatagram> batch;
+    for (int i = 0; i < 40; ++i)
+        batch.push_back({"q " + std::to_string(i), "127.123.45.210", server.LocalPort(), ""});
+    ASSERT_EQ(client.SendBatch(batch), batch.size());
+    ASSERT_TRUE(RunUntil([&] { return atClient.size() == batch.size(); }));
+    for (size_t i = 0; i < batch.size(); ++i) EXPECT_EQ(atClient[i], "re " + batch[i].data);
+    EXPECT_EQ(errors, std::vector<int>{EACCES});
+    // The addresses as text, from the datagram's own header.
+    EXPECT_EQ(atServer[0].destIp, "127.123.45.210");
+    EXPECT_EQ(atServer[0].localIp, "127.123.45.210");
+    EXPECT_EQ(atServer[0].fromIp, "127.0.0.1");
+
+    // Off again: a send from a handler goes out at once and reports its own failure.
+    server.SetSendBatching(false);
+    server.OnData = [&](const Datagram& d) {
+        EXPECT_FALSE(server.SendTo("x", "255.255.255.255", d.fromPort));
+        EXPECT_EQ(server.LastError().number, EACCES);
+        EXPECT_TRUE(server.SendTo("late", d.fromIp, d.fromPort));
+    };
+    ASSERT_TRUE(client.SendTo("again", "127.0.0.1", server.LocalPort()));
+    ASSERT_TRUE(RunUntil([&] { return atClient.size() == batch.size() + 1; }));
+    EXPECT_EQ(atClient.back(), "late");
+    EXPECT_EQ(errors.size(), 1u);
+}
+
 TEST(UdpSocket, PumpInsideAHandlerDeliversTheNextDatagramOnce) {
     UdpSocket server, client;
     ASSERT_TRUE(server.Bind("127.0.0.1", 0));

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -168,4 +172,37 @@ TEST_F(ActivityLogTest, EchoPrintsEveryShownLine) {
     std::fclose(out);
     EXPECT_EQ(std::string(buf, n), "12:00:00   Program started.\n");
     EXPECT_FALSE(fs::exists(dir_ / "logs"));  // WriteLog is off
+}
+
+TEST_F(ActivityLogTest, EchoUnderAnEventLoopIsWrittenWhenTheLoopWaitsAndAtTheEnd) {
+    int argc = 1;
+    char name[] = "activity-log-test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    const fs::path path = dir_ / "echo.txt";
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    auto written = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    {
+        ActivityLog log(settings_, clock_, dir_);
+        log.SetEchoStream(out);
+        log.SetEcho(true);
+        log.AddLine(0, "one\x01");
+        log.AddLine(0, "a longer line with a DEL \x7F and \xC3\xA9 in it");
+        EXPECT_EQ(written(), "");  // held until the loop has nothing to do
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+        EXPECT_EQ(written(),
+                  "12:00:00   one?\n12:00:00   a longer line with a DEL ? and \xC3\xA9 in it\n");
+        clock_.Advance(1);
+        log.AddLine(0, "at the end");
+    }
+    EXPECT_EQ(written(),
+              "12:00:00   one?\n12:00:00   a longer line with a DEL ? and \xC3\xA9 in it\n"
+              "12:00:01   at the end\n");
+    std::fclose(out);
 }
