@@ -264,14 +264,7 @@ void frmAlpha::LoadData() {
     Loaded = true;
 }
 
-void frmAlpha::TimeOuts() {
-    // A retry may send, pump and change the list: walk a copy.
-    const std::vector<RequestRef> waiting = intake_->Outstanding().Items();
-    const double now = Clock().Now();
-    for (const RequestRef& r : waiting) {
-        if (r && r->State == 1 && r->TimeOut < now) r->AskNS();
-    }
-}
+void frmAlpha::TimeOuts() { intake_->TimeOuts(); }
 
 void frmAlpha::SaveChangedState() {
     // What is otherwise saved only at shutdown is kept on disk soon after it changes.
