@@ -153,7 +153,7 @@ class clDNSRequest {
     clDNSRequest(const clDNSRequest&) = delete;
     clDNSRequest& operator=(const clDNSRequest&) = delete;
 
-    // Members in the design's declaration order.
+    // Public members, in their long-standing order.
     std::string RequestKey;  // seven digits and "K"; only for requests with recursion desired
     int32_t RequestID = 0;   // the client's message ID; a sub-request's mode
     bool RequestRD = false;
