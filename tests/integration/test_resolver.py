@@ -1,0 +1,702 @@
+"""kestserv as a recursive resolver in the fake internet: answers checked with dig and dnspython
+(never our codec), queries that leave counted at the peers' relays."""
+import os
+import random
+import re
+import socket
+import struct
+import subprocess
+import threading
+import time
+
+import dns.exception
+import dns.flags
+import dns.message
+import dns.query
+import dns.rcode
+import dns.rdatatype
+import dns.rrset
+import pytest
+
+from fakenet import answer_set
+
+STARTED = r"   DNS service started on 127\.0\.0\.1$"
+HINTS = r"   Loading Root DNS server records\.\.\.$"
+RESOLVER = "127.0.0.1"
+
+
+@pytest.fixture
+def resolver(fake_internet, kestserv):
+    """Starts kestserv in the fake internet with extra settings; waits until the hints are in."""
+
+    def start(extra=""):
+        k = fake_internet.install(kestserv(), extra)
+        k.start()
+        k.wait_for(STARTED)
+        k.wait_for(HINTS)
+        return k
+
+    return start
+
+
+def ask(name, rtype, source=RESOLVER, rd=True, timeout=10.0):
+    q = dns.message.make_query(name, rtype)
+    if not rd:
+        q.flags &= ~dns.flags.RD
+    r = dns.query.udp(q, RESOLVER, source=source, timeout=timeout)
+    assert r.id == q.id and r.flags & dns.flags.QR
+    return r
+
+
+def rcode(msg):
+    return dns.rcode.to_text(msg.rcode())
+
+
+def ttls(msg, section="answer"):
+    return [rrset.ttl for rrset in getattr(msg, section)]
+
+
+def soa_of(msg):
+    """The authority section as [(zone, ttl)] of its SOA records, and whether it holds only them."""
+    soas = [(r.name.to_text().lower(), r.ttl, len(r)) for r in msg.authority
+            if r.rdtype == dns.rdatatype.SOA]
+    return soas, len(soas) == len(msg.authority)
+
+
+def dig(name, rtype, *opts, source=None):
+    """dig through kestserv: (status, flags, answer set)."""
+    cmd = ["dig", "+time=10", "+tries=1", *opts, f"@{RESOLVER}", name, rtype]
+    if source:
+        cmd[1:1] = ["-b", source]
+    out = subprocess.run(cmd, capture_output=True, text=True, timeout=30).stdout
+    status, flags, section, answer = None, set(), None, set()
+    for line in out.splitlines():
+        if "status:" in line:
+            status = line.split("status:")[1].split(",")[0].strip()
+        elif line.startswith(";; flags:"):
+            flags = set(line.split(":")[1].split(";")[0].split())
+        elif line.startswith(";; ") and line.endswith(" SECTION:"):
+            section = line[3:].split()[0]
+        elif section == "ANSWER" and line and not line.startswith(";"):
+            owner, _ttl, _cls, rtype_, data = line.split(None, 4)
+            answer.add(f"{owner.lower()} {rtype_} {data if rtype_ == 'TXT' else data.lower()}")
+    assert status, out
+    return status, flags, answer
+
+
+def asked(f, peer, name=None):
+    """Questions (name, type) the peer got, optionally only for one name."""
+    return [(q.qname, q.qtype) for q in f.queries(peer) if name is None or q.qname == name]
+
+
+def within(name, zone):
+    return zone == "." or name == zone or name.endswith("." + zone)
+
+
+class Burst:
+    """Many questions from one client socket; replies collected by ID until a deadline."""
+
+    def __init__(self, source=RESOLVER):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind((source, 0))
+        self.sent = {}      # id -> (name, type, time sent)
+        self.replies = {}   # id -> (message, seconds taken)
+
+    def send(self, name, rtype):
+        q = dns.message.make_query(name, rtype)
+        while q.id in self.sent:
+            q.id = random.randint(1, 65535)
+        self.sent[q.id] = (name, rtype, time.monotonic())
+        self.sock.sendto(q.to_wire(), (RESOLVER, 53))
+        return q.id
+
+    def collect(self, timeout, idle=None):
+        """Until every question has its reply, the timeout has passed, or (with idle) no reply
+        came for idle seconds after the first one."""
+        deadline = time.monotonic() + timeout
+        while len(self.replies) < len(self.sent):
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            if idle and self.replies:
+                left = min(left, idle)
+            self.sock.settimeout(left)
+            try:
+                data = self.sock.recv(65535)
+            except socket.timeout:
+                break
+            msg = dns.message.from_wire(data)
+            assert msg.id in self.sent and msg.id not in self.replies, msg.id
+            name, rtype, t0 = self.sent[msg.id]
+            assert [(r.name.to_text().lower(), dns.rdatatype.to_text(r.rdtype))
+                    for r in msg.question] == [(name, rtype)]
+            self.replies[msg.id] = (msg, time.monotonic() - t0)
+        return self.replies
+
+    def by_name(self):
+        return {self.sent[i][0]: m for i, (m, _) in self.replies.items()}
+
+    def close(self):
+        self.sock.close()
+
+
+# ---------------------------------------------------------------------------------------------
+# Resolution and the cache
+
+
+def test_every_leaf_zone_resolves_and_the_second_asking_stays_inside(fake_internet, resolver):
+    f = fake_internet
+    k = resolver()
+    positive = {q: e for q, e in f.answers.items() if e.answer and q[0] not in f.short_ttl}
+    first = {}
+    for (name, rtype), want in positive.items():
+        r = ask(name, rtype)
+        assert (rcode(r), answer_set(r)) == (want.rcode, set(want.answer)), (name, rtype)
+        assert r.flags & dns.flags.RA and r.flags & dns.flags.RD, name
+        first[(name, rtype)] = r
+    # Every leaf zone was asked at the server that holds it.
+    for zone in f.leaf_zones:
+        peer = f.zones[zone].peer
+        assert any(within(n, zone) for n, _ in asked(f, peer)), zone
+    # The glueless zone's server address was looked up at the zone that holds it.
+    assert ("ns.hoster.example.", "A") in asked(f, "knot")
+    # dig sees the same.
+    for name, rtype in (("www.alpha.test.", "A"), ("www.glueless.test.", "A"),
+                        ("chain.alpha.test.", "A"), ("beta.example.", "MX")):
+        status, flags, answer = dig(name, rtype)
+        assert (status, answer) == ("NOERROR", set(positive[(name, rtype)].answer)), name
+        assert {"qr", "rd", "ra"} <= flags
+
+    f.reset_counts()
+    for (name, rtype), want in positive.items():
+        r = ask(name, rtype)
+        assert (rcode(r), answer_set(r)) == (want.rcode, set(want.answer)), (name, rtype)
+        # TTLs run down from what the first answer said, never up.
+        before = {(x.name, x.rdtype): x.ttl for x in first[(name, rtype)].answer}
+        for rrset in r.answer:
+            assert rrset.ttl <= before[(rrset.name, rrset.rdtype)], (name, rrset)
+    assert f.counts() == {p: 0 for p in f.peers}
+    assert k.running()
+    f.check()
+
+
+def test_identical_questions_at_once_make_one_resolution(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+    held = []
+    f.tamper("bind", lambda wire: held.append(wire))   # hold bind's replies back
+    a, b = Burst(), Burst()
+    try:
+        ida, idb = a.send("www.gamma.test.", "A"), b.send("www.gamma.test.", "A")
+        deadline = time.monotonic() + 10
+        while not held:
+            assert time.monotonic() < deadline, "no query reached bind"
+            time.sleep(0.02)
+        f.tamper("bind", None)
+        f.send_as("bind", held[-1], RESOLVER)
+        for burst, qid in ((a, ida), (b, idb)):
+            burst.collect(10)
+            msg, _ = burst.replies[qid]
+            assert answer_set(msg) == set(f.answers[("www.gamma.test.", "A")].answer)
+        assert asked(f, "bind", "www.gamma.test.") == [("www.gamma.test.", "A")] * len(held)
+        assert len(held) == 1
+    finally:
+        a.close()
+        b.close()
+
+
+def test_name_errors_and_no_data_are_cached_with_their_soa(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+    # The root's own negative answers are left out: its SOA shares the name "." with the
+    # permanent root hints, which keep every learnt record of that name out of the cache.
+    cases = [q for q in f.nxdomain + f.nodata
+             if f.zones[f.answers[q].soa_zone].negative_ttl >= 60 and f.answers[q].soa_zone != "."]
+    assert len(cases) >= 5
+    for name, rtype in cases:
+        want = f.answers[(name, rtype)]
+        r = ask(name, rtype)
+        assert (rcode(r), r.answer) == (want.rcode, []), name
+        soas, only = soa_of(r)
+        assert only and [(z, n) for z, _, n in soas] == [(want.soa_zone, 1)], name
+        assert soas[0][1] <= f.zones[want.soa_zone].negative_ttl
+    f.reset_counts()
+    for name, rtype in cases:
+        want = f.answers[(name, rtype)]
+        r = ask(name, rtype)
+        assert (rcode(r), r.answer) == (want.rcode, []), name
+        soas, only = soa_of(r)
+        assert only and [(z, n) for z, _, n in soas] == [(want.soa_zone, 1)], name
+        assert 0 <= soas[0][1] <= f.zones[want.soa_zone].negative_ttl, name
+    assert f.total() == 0
+    # A no-data answer says nothing about the name's other types.
+    r = ask("www.alpha.test.", "A")
+    assert answer_set(r) == set(f.answers[("www.alpha.test.", "A")].answer)
+
+
+def test_short_lived_answers_are_asked_again_once_they_run_out(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+    short = [("nosuch.gamma.test.", "A"), ("www.gamma.test.", "MX"), ("brief.alpha.test.", "A")]
+    assert f.zones["gamma.test."].negative_ttl == 2 and f.short_ttl["brief.alpha.test."] == 2
+
+    def check(name, rtype):
+        r = ask(name, rtype)
+        want = f.answers[(name, rtype)]
+        assert (rcode(r), answer_set(r)) == (want.rcode, set(want.answer)), name
+        return r
+
+    for q in short:
+        check(*q)
+    f.reset_counts()
+    for q in short:           # well inside the two seconds: from the cache
+        check(*q)
+    assert f.total() == 0
+    time.sleep(4.2)           # two seconds of TTL plus the clock's whole-second steps
+    for q in short:
+        check(*q)
+    assert asked(f, "bind", "nosuch.gamma.test.") == [("nosuch.gamma.test.", "A")]
+    assert asked(f, "bind", "www.gamma.test.") == [("www.gamma.test.", "MX")]
+    assert asked(f, "leaf", "brief.alpha.test.") == [("brief.alpha.test.", "A")]
+    # The delegations live longer than the records: only the leaf servers were asked.
+    assert f.count("root") == 0 and f.count("knot") == 0
+
+
+def test_cname_questions_and_a_cname_loop_across_zones(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+    # Asked for the CNAME itself, the chain is not followed.
+    r = ask("ftp.alpha.test.", "CNAME")
+    assert answer_set(r) == {"ftp.alpha.test. CNAME www.beta.example."}
+    assert f.count("knot") == 1   # the TLD test.'s referral, nothing in beta.example.
+    (name, chain), = f.cname_loop.items()
+    f.reset_counts()
+    start = time.monotonic()
+    r = ask(name, "A", timeout=20)
+    assert time.monotonic() - start < 15
+    assert rcode(r) == "NOERROR" and answer_set(r) == set(chain)
+    assert f.total() < 20
+    f.reset_counts()
+    r = ask(name, "A")
+    assert answer_set(r) == set(chain) and f.total() == 0
+
+
+def test_lame_server_is_dropped_and_the_zone_still_resolves(fake_internet, resolver):
+    f = fake_internet
+    k = resolver()
+    (good_name, lame_ip), = f.lame_but_resolves.items()
+    # The choice between the two servers is random: ask new names until the lame one was tried.
+    # Name errors only: a positive answer's authority section would teach both servers again.
+    # The root is also asked once as the root, on the way down.
+    for i in range(12):
+        if len([n for n, _ in asked(f, lame_ip) if within(n, "mixed.test.")]) >= 2:
+            break
+        r = ask(f"nosuch{i}.mixed.test.", "A")
+        assert rcode(r) == "NXDOMAIN", i
+    else:
+        pytest.fail("the lame server of mixed.test. was never asked")
+    k.wait_for(r"   \*\* Error: Lame delegation for mixed\.test\. on ns2\.mixed\.test\. "
+               r"\(127\.0\.0\.2\)$")
+    # Once dropped, it is never asked about the zone again.
+    f.reset_counts()
+    for i in range(6):
+        assert rcode(ask(f"other{i}.mixed.test.", "A")) == "NXDOMAIN"
+    r = ask(good_name, "A")
+    assert answer_set(r) == set(f.answers[(good_name, "A")].answer)
+    assert f.count(lame_ip) == 0 and f.count("leaf") == 7
+    # A zone whose servers are all lame ends in server failure after both were tried.
+    f.reset_counts()
+    r = ask("www.lame.example.", "A")
+    assert rcode(r) == "SERVFAIL" and not r.answer
+    assert asked(f, "leaf", "www.lame.example.") == [("www.lame.example.", "A")]
+    assert ("www.lame.example.", "A") in asked(f, "root")
+
+
+def test_unanswerable_names_end_in_server_failure(fake_internet, resolver):
+    f = fake_internet
+    k = resolver()
+    burst = Burst()
+    try:
+        for name in f.unresolvable:
+            burst.send(name, "A")
+        got = burst.collect(60)
+        names = burst.by_name()
+        assert set(names) == set(f.unresolvable)
+        for name, msg in names.items():
+            assert rcode(msg) == "SERVFAIL" and not msg.answer, name
+        # Loose bound: the retries of the slowest take a few seconds, never minutes.
+        assert max(t for _, t in got.values()) < 40
+    finally:
+        burst.close()
+    # The silent server got the query and its retries: four plus the last one.
+    assert asked(f, "silent") == [("www.dead.test.", "A")] * 5
+    # Glueless servers that need each other: the look-ups nest only so deep.
+    cycle = [q for p in f.peers for q in asked(f, p) if "cycle" in q[0]]
+    assert 0 < len(cycle) < 40
+    r = ask("www.alpha.test.", "A")
+    assert answer_set(r) == set(f.answers[("www.alpha.test.", "A")].answer)
+    assert k.running()
+
+
+def test_half_dead_zone_resolves_through_its_live_server(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+    (name, silent_ip), = f.slow_but_resolves.items()
+    f.mute("leaf")           # the live server is dead too for a while: the silent one is tried
+    burst = Burst()
+    try:
+        qid = burst.send(name, "A")
+        deadline = time.monotonic() + 10
+        while not asked(f, silent_ip, name) or not asked(f, "leaf", name):
+            assert time.monotonic() < deadline, f.counts()
+            time.sleep(0.05)
+        f.mute("leaf", False)
+        burst.collect(30)
+        msg, took = burst.replies[qid]
+        assert answer_set(msg) == set(f.answers[(name, "A")].answer)
+        assert took < 30
+    finally:
+        burst.close()
+
+
+# ---------------------------------------------------------------------------------------------
+# Replies that must change nothing
+
+
+def _reply(qname, qtype, qid, answers=(), aa=True):
+    """A reply message built with dnspython; answers are (name, type, data) triples."""
+    r = dns.message.make_response(dns.message.make_query(qname, qtype))
+    r.id = qid
+    if aa:
+        r.flags |= dns.flags.AA
+    for name, rtype, data in answers:
+        r.answer.append(dns.rrset.from_text(name, 3600, "IN", rtype, data))
+    return r.to_wire()
+
+
+def test_forged_replies_are_ignored_and_never_cached(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+    # Unsolicited replies, before anyone asked: a plausible one from the server that holds the
+    # name, and one from the root about a name it would never answer.
+    for qid in (1, 77, 4242, 32767):
+        f.send_as("bind", _reply("www.gamma.test.", "A", qid,
+                                 [("www.gamma.test.", "A", "6.6.6.5")]), RESOLVER)
+        f.send_as("root", _reply("www.beta.example.", "A", qid,
+                                 [("www.beta.example.", "A", "6.6.6.6")]), RESOLVER)
+    assert answer_set(ask("alpha.test.", "A")) == {"alpha.test. A 192.0.2.1"}   # learns the zone
+    held = []
+    f.tamper("leaf", lambda wire: held.append(wire))
+    client = Burst()
+    try:
+        qid = client.send("www.alpha.test.", "A")
+        deadline = time.monotonic() + 10
+        while not held:
+            assert time.monotonic() < deadline, "no query reached the leaf"
+            time.sleep(0.02)
+        real = dns.message.from_wire(held[-1])
+        seen = {q.id for q in f.queries("leaf")}
+        wrong_id = next(i for i in range(real.id + 1, real.id + 100) if (i & 0x7FFF) not in seen)
+        wrong_id &= 0x7FFF
+        www = [("www.alpha.test.", "A", "6.6.6.1")]
+        f.send_as("leaf", _reply("www.alpha.test.", "A", wrong_id, www), RESOLVER)
+        f.send_as("knot", _reply("www.alpha.test.", "A", real.id, www), RESOLVER)
+        f.send_as("root", _reply("www.alpha.test.", "A", real.id, www), RESOLVER)
+        f.send_as("leaf", _reply("mail.alpha.test.", "A", real.id,
+                                 [("mail.alpha.test.", "A", "6.6.6.2")] + www), RESOLVER)
+        f.send_as("leaf", _reply("www.alpha.test.", "TXT", real.id,
+                                 www + [("www.alpha.test.", "TXT", '"forged"')]), RESOLVER)
+        # Forgeries come first in the socket's queue; then the real reply is let through.
+        f.tamper("leaf", None)
+        f.send_as("leaf", held[-1], RESOLVER)
+        client.collect(15)
+        msg, _ = client.replies[qid]
+        assert answer_set(msg) == {"www.alpha.test. A 192.0.2.10"}
+    finally:
+        f.tamper("leaf", None)
+        client.close()
+    f.reset_counts()
+    assert answer_set(ask("www.alpha.test.", "A")) == {"www.alpha.test. A 192.0.2.10"}
+    assert f.total() == 0
+    assert answer_set(ask("mail.alpha.test.", "A")) == {"mail.alpha.test. A 192.0.2.25"}
+    assert answer_set(ask("www.gamma.test.", "A")) == {"www.gamma.test. A 192.0.2.30"}
+    assert answer_set(ask("www.beta.example.", "A")) == {"www.beta.example. A 192.0.2.20"}
+    assert rcode(ask("www.alpha.test.", "TXT")) == "NOERROR"
+    assert not ask("www.alpha.test.", "TXT").answer
+    # None of these came from the cache: each was asked where it lives.
+    assert asked(f, "leaf", "mail.alpha.test.") == [("mail.alpha.test.", "A")]
+    assert ("www.gamma.test.", "A") in asked(f, "bind")
+    assert ("www.beta.example.", "A") in asked(f, "knot")
+    f.check()
+
+
+def test_records_outside_the_asked_zone_are_dropped_with_spoof_secure(fake_internet, resolver):
+    f = fake_internet
+    resolver("SpoofSecure: YES")
+
+    def add_foreign(wire):
+        msg = dns.message.from_wire(wire)
+        msg.additional.append(dns.rrset.from_text("www.beta.example.", 3600, "IN", "A", "6.6.6.7"))
+        return msg.to_wire()
+
+    f.tamper("leaf", add_foreign)
+    assert answer_set(ask("www.alpha.test.", "A")) == {"www.alpha.test. A 192.0.2.10"}
+    f.tamper("leaf", None)
+    f.reset_counts()
+    assert answer_set(ask("www.beta.example.", "A")) == {"www.beta.example. A 192.0.2.20"}
+    assert ("www.beta.example.", "A") in asked(f, "knot")
+    # What the zone's own server said is cached as usual.
+    f.reset_counts()
+    assert answer_set(ask("www.alpha.test.", "A")) == {"www.alpha.test. A 192.0.2.10"}
+    assert f.total() == 0
+
+
+def _pointer_loop(wire):
+    """The reply with its first answer's owner replaced by a compression pointer to itself."""
+    msg = dns.message.from_wire(wire)
+    head = struct.pack("!HHHHHH", msg.id, 0x8400, 1, 1, 0, 0)
+    q = msg.question[0]
+    body = head + q.name.to_wire() + struct.pack("!HH", q.rdtype, 1)
+    return body + struct.pack("!H", 0xC000 | len(body)) + struct.pack("!HHIH", 1, 1, 3600, 4) + \
+        bytes([6, 6, 6, 8])
+
+
+BROKEN = {
+    # name asked -> how the leaf's reply to it is spoilt, and the answer once it is not
+    "www.alpha.test.": (lambda w: w[:12], {"www.alpha.test. A 192.0.2.10"}),   # header only
+    "mail.alpha.test.": (lambda w: w[:20], {"mail.alpha.test. A 192.0.2.25"}),  # cut in question
+    "multi.alpha.test.": (lambda w: w[:-6], {"multi.alpha.test. A 192.0.2.11",  # cut at the end
+                                             "multi.alpha.test. A 192.0.2.12"}),
+    "sip.alpha.test.": (lambda w: w[:2] + bytes([0x84, 0]) + os.urandom(60),   # garbage body
+                        {"sip.alpha.test. A 192.0.2.50"}),
+    "alpha.test.": (_pointer_loop, {"alpha.test. A 192.0.2.1"}),               # endless name
+    "ftp.alpha.test.": (lambda w: os.urandom(3), {"ftp.alpha.test. CNAME www.beta.example.",
+                                                  "www.beta.example. A 192.0.2.20"}),  # too short
+}
+
+
+def test_truncated_and_garbage_replies_change_nothing_and_crash_nothing(fake_internet, resolver):
+    f = fake_internet
+    k = resolver()
+    assert answer_set(ask("brief.alpha.test.", "A"))   # learns the zone's server
+
+    def spoil(wire):
+        name = dns.message.from_wire(wire).question[0].name.to_text().lower()
+        return BROKEN[name][0](wire) if name in BROKEN else wire
+
+    f.tamper("leaf", spoil)
+    burst = Burst()
+    try:
+        for name in BROKEN:
+            burst.send(name, "A")
+        # Garbage straight at the resolver's port too, as replies and as queries.
+        for peer in ("leaf", "root"):
+            for n in (12, 13, 40, 300):
+                f.send_as(peer, bytes([0x12, 0x34, 0x84, 0x00]) + os.urandom(n - 4), RESOLVER)
+                f.send_as(peer, bytes([0x12, 0x34, 0x01, 0x00]) + os.urandom(n - 4), RESOLVER)
+        burst.collect(45)
+        for name, msg in burst.by_name().items():
+            assert "6.6.6.8" not in str(msg), name
+    finally:
+        burst.close()
+        f.tamper("leaf", None)
+    assert k.running()
+    k.wait_for(r"   -> Incomplete\.\.\.$")
+    # Nothing of the spoilt replies stayed: every name is asked again and answered right.
+    f.reset_counts()
+    for name, (_, want) in BROKEN.items():
+        r = ask(name, "A", timeout=20)
+        assert answer_set(r) == want, name
+    assert all(asked(f, "leaf", name) for name in BROKEN)
+    assert k.running()
+    f.check()
+
+
+# ---------------------------------------------------------------------------------------------
+# Cache files, hosts file, forwarding, limits, recursion per client
+
+
+def cache_file_records(raw):
+    """The saved cache file as {(owner, type, data): ttl}; a line starting blank keeps the owner."""
+    out, owner = {}, None
+    for line in raw.decode().split("\r\n")[1:]:
+        if not line:
+            continue
+        words = line.split()
+        if not line[0].isspace():
+            owner = words.pop(0)
+        assert owner, line
+        out[(owner, words[1], " ".join(words[2:]))] = int(words[0])
+    return out
+
+
+def test_cache_is_saved_at_shutdown_and_loaded_at_start(fake_internet, resolver):
+    f = fake_internet
+    k = resolver("CacheReload: YES")
+    names = [("www.alpha.test.", "A"), ("ftp.alpha.test.", "A"), ("beta.example.", "MX"),
+             ("www.glueless.test.", "A"), ("brief.alpha.test.", "A")]
+    first = {q: ask(*q) for q in names}
+    learnt = time.monotonic()
+    assert k.stop() == 0
+    text = (k.home / "named.cache").read_bytes()
+    assert text.startswith(b"; Kestrune - Cache\r\n")
+    saved = cache_file_records(text)
+    assert ("www.alpha.test.", "A", "192.0.2.10") in saved
+    assert ("ftp.alpha.test.", "CNAME", "www.beta.example.") in saved
+    assert ("beta.example.", "MX", "5 mx.beta.example.") in saved
+    assert ("glueless.test.", "NS", "ns.hoster.example.") in saved
+    assert 3500 < saved[("www.alpha.test.", "A", "192.0.2.10")] <= 3600
+    # Root hints are permanent: not in the saved cache.
+    assert not any(rec[0] == "a.root.test." for rec in saved)
+
+    time.sleep(max(0.0, learnt + 3.2 - time.monotonic()))   # brief's two seconds have passed
+    k2 = resolver("CacheReload: YES")
+    k2.wait_for(r"   Loading Cache\.\.\.$")
+    f.reset_counts()
+    for q in names[:-1]:
+        r = ask(*q)
+        assert answer_set(r) == answer_set(first[q]), q
+        # The file's age was taken off: the TTLs are below those first given.
+        before = {(x.name, x.rdtype): x.ttl for x in first[q].answer}
+        for rrset in r.answer:
+            assert rrset.ttl < before[(rrset.name, rrset.rdtype)], (q, rrset)
+    assert f.total() == 0
+    # The record that ran out while the server was down is asked for again.
+    assert answer_set(ask("brief.alpha.test.", "A")) == {"brief.alpha.test. A 192.0.2.13"}
+    assert asked(f, "leaf") == [("brief.alpha.test.", "A")]
+    assert k2.stop() == 0
+    # Without the setting nothing is read back.
+    k3 = resolver()
+    f.reset_counts()
+    assert answer_set(ask("www.alpha.test.", "A")) == {"www.alpha.test. A 192.0.2.10"}
+    assert f.total() > 0
+    assert not any("Loading Cache" in line for line in k3.lines)
+
+
+HOSTS = """\
+# test hosts file
+127.1.2.3   www.beta.example  HostAlias  # the name is also served out there
+127.1.2.4\tMyHost.Local
+127.1.2.5
+::1 v6host
+"""
+
+
+def test_hosts_file_names_are_answered_and_never_overwritten(fake_internet, resolver, kest_home):
+    f = fake_internet
+    hosts = kest_home / "hosts.txt"
+    hosts.write_text(HOSTS)
+    k = resolver(f"Hosts: {hosts}\nHostsTTL: 1234")
+    k.wait_for(r'   Loading hosts file "' + re.escape(str(hosts).lower()) + r'"\.\.\.$')
+    f.reset_counts()
+    r = ask("www.beta.example.", "A")
+    assert answer_set(r) == {"www.beta.example. A 127.1.2.3"}
+    assert 1200 < r.answer[0].ttl <= 1234
+    assert answer_set(ask("myhost.local.", "A")) == {"myhost.local. A 127.1.2.4"}
+    assert answer_set(ask("hostalias.", "A")) == {"hostalias. CNAME www.beta.example.",
+                                                  "www.beta.example. A 127.1.2.3"}
+    assert answer_set(ask("3.2.1.127.in-addr.arpa.", "PTR")) == \
+        {"3.2.1.127.in-addr.arpa. PTR www.beta.example."}
+    assert f.total() == 0
+    # Resolution that meets the name (a CNAME to it, an SRV whose target it is, with its address
+    # in the additional section) leaves the hosts file's address in place.
+    r = ask("ftp.alpha.test.", "A")
+    assert answer_set(r) == {"ftp.alpha.test. CNAME www.beta.example.",
+                             "www.beta.example. A 127.1.2.3"}
+    r = ask("_ldap._tcp.beta.example.", "SRV")
+    assert answer_set(r) == set(f.answers[("_ldap._tcp.beta.example.", "SRV")].answer)
+    assert ("_ldap._tcp.beta.example.", "SRV") in asked(f, "knot")
+    for _ in range(2):
+        r = ask("www.beta.example.", "A")
+        assert answer_set(r) == {"www.beta.example. A 127.1.2.3"}
+    assert ("www.beta.example.", "A") not in asked(f, "knot")
+    # The IPv6 line gives nothing: the name is looked for outside and does not exist.
+    r = ask("v6host.", "A")
+    assert rcode(r) == "NXDOMAIN" and not r.answer
+
+
+def test_forwarding_goes_only_to_the_configured_servers(fake_internet, resolver):
+    f = fake_internet
+    k = resolver(f"RecursionOut: YES\nNS: {f.silent_ip}\nNS: {f.ip('bind')}")
+    for _ in range(2):
+        r = ask("www.gamma.test.", "A", timeout=20)
+        assert answer_set(r) == set(f.answers[("www.gamma.test.", "A")].answer)
+    r = ask("nosuch.gamma.test.", "A", timeout=20)
+    assert rcode(r) == "NXDOMAIN"
+    counts = f.counts()
+    assert counts["root"] == counts["knot"] == counts["leaf"] == 0, counts
+    assert counts["bind"] >= 1
+    for peer in ("bind", "silent"):
+        for q in f.queries(peer):
+            assert q.rd, (peer, q)
+    # A forwarder that cannot help (bind refuses names outside its zones) leaves the other.
+    assert k.stop() == 0
+    k = resolver(f"RecursionOut: YES\nNS: {f.ip('bind')}\nNS: {f.ip('leaf')}")
+    f.reset_counts()
+    for q in (("www.alpha.test.", "A"), ("multi.alpha.test.", "A"), ("alpha.test.", "MX")):
+        r = ask(*q, timeout=20)
+        assert answer_set(r) == set(f.answers[q].answer), q
+    assert f.count("root") == f.count("knot") == 0
+    assert k.stop() == 0
+    # Forwarding without servers: server failure, nothing sent.
+    resolver("RecursionOut: YES")
+    f.reset_counts()
+    r = ask("www.alpha.test.", "A")
+    assert rcode(r) == "SERVFAIL" and f.total() == 0
+
+
+def test_burst_of_distinct_questions_stays_within_the_job_limit(fake_internet, resolver):
+    f = fake_internet
+    k = resolver()
+    burst = Burst()
+    try:
+        # Each of these waits on the silent server, so the jobs pile up.
+        for i in range(150):
+            burst.send(f"h{i}.dead.test.", "A")
+        got = burst.collect(60, idle=5)
+        assert 90 <= len(got) <= 101, len(got)
+        assert all(rcode(m) == "SERVFAIL" for m, _ in got.values())
+        # Glueless servers that need each other, many at once: each ends.
+        cycle = Burst()
+        try:
+            for i in range(20):
+                cycle.send(f"c{i}.cycle.test.", "A")
+            done = cycle.collect(60)
+            assert len(done) == 20 and all(rcode(m) == "SERVFAIL" for m, _ in done.values())
+        finally:
+            cycle.close()
+    finally:
+        burst.close()
+    distinct = {q.qname for q in f.queries("silent")}
+    assert len(distinct) <= 101 and len(f.queries("silent")) <= 5 * 101
+    assert k.running()
+    assert answer_set(ask("www.alpha.test.", "A")) == set(f.answers[("www.alpha.test.", "A")].answer)
+
+
+def test_recursion_only_for_allowed_clients(fake_internet, resolver):
+    f = fake_internet
+    resolver("DNSRecursion: 127.0.0.1")
+    # Not allowed: the closest known servers (the root hints), no answer, RA clear, nothing sent.
+    r = ask("www.alpha.test.", "A", source="127.0.0.9")
+    assert rcode(r) == "NOERROR" and not r.answer and not r.flags & dns.flags.RA
+    assert answer_set(r, "authority") == {". NS a.root.test."}
+    status, flags, answer = dig("www.alpha.test.", "A", source="127.0.0.9")
+    assert status == "NOERROR" and "ra" not in flags and "rd" in flags and not answer
+    assert f.total() == 0
+    # Allowed: resolved, RA set.
+    status, flags, answer = dig("www.alpha.test.", "A")
+    assert (status, answer) == ("NOERROR", {"www.alpha.test. A 192.0.2.10"})
+    assert {"qr", "rd", "ra"} <= flags
+    # The client without recursion now gets what the cache holds, and the zone's servers for
+    # names the cache does not know, still with RA clear and without a query.
+    f.reset_counts()
+    r = ask("www.alpha.test.", "A", source="127.0.0.9")
+    assert answer_set(r) == {"www.alpha.test. A 192.0.2.10"} and not r.flags & dns.flags.RA
+    r = ask("other.alpha.test.", "A", source="127.0.0.9")
+    assert not r.answer and answer_set(r, "authority") == {"alpha.test. NS ns1.alpha.test."}
+    assert answer_set(r, "additional") == {"ns1.alpha.test. A 127.0.0.5"}
+    # The allowed client not asking for recursion gets the same, with RA set.
+    r = ask("other.alpha.test.", "A", rd=False)
+    assert not r.answer and r.flags & dns.flags.RA and not r.flags & dns.flags.RD
+    assert answer_set(r, "authority") == {"alpha.test. NS ns1.alpha.test."}
+    assert f.total() == 0
