@@ -52,6 +52,10 @@ enum class NameStatus { Ok, RanOff, Bad };
 NameStatus DecodeName(std::string_view msg, std::string_view span, std::string& out,
                       size_t& consumed) {
     out.clear();
+    // The text is built in a fixed buffer: while the name is good it holds at most wire - 1
+    // (254) characters.
+    char text[kMaxWireName];
+    size_t len = 0;
     std::string_view cur = span;
     size_t pos = 0;
     bool inSpan = true;  // still in the initial span (before the first pointer)
@@ -63,7 +67,9 @@ NameStatus DecodeName(std::string_view msg, std::string_view span, std::string& 
         const u8 v = At(cur, pos);
         if (v == 0) {
             if (inSpan) consumed = pos + 1;
-            return bad ? NameStatus::Bad : NameStatus::Ok;
+            if (bad) return NameStatus::Bad;
+            out.assign(text, len);
+            return NameStatus::Ok;
         }
         if (v >= 192) {
             if (cur.size() - pos < 2) return inSpan ? NameStatus::RanOff : NameStatus::Bad;
@@ -90,9 +96,9 @@ NameStatus DecodeName(std::string_view msg, std::string_view span, std::string& 
                     bad = true;
                     break;
                 }
-                out.push_back(Lower(static_cast<char>(c)));
+                text[len++] = Lower(static_cast<char>(c));
             }
-            if (!bad) out.push_back('.');
+            if (!bad) text[len++] = '.';
         }
         // After the first pointer nothing more is consumed, so a failure can end the walk.
         if (bad && !inSpan) return NameStatus::Bad;
