@@ -14,6 +14,7 @@ import dns.flags
 import dns.message
 import dns.query
 import dns.rcode
+import dns.rdata
 import dns.rdatatype
 import dns.rrset
 import pytest
@@ -160,6 +161,14 @@ def test_every_leaf_zone_resolves_and_the_second_asking_stays_inside(fake_intern
         assert any(within(n, zone) for n, _ in asked(f, peer)), zone
     # The glueless zone's server address was looked up at the zone that holds it.
     assert ("ns.hoster.example.", "A") in asked(f, "knot")
+    # Query IDs are drawn at random within 1 to 32767, not counted up.
+    sent = sorted((q for p in f.peers for q in f.queries(p)), key=lambda q: q.when)
+    ids = [q.id for q in sent]
+    assert len(ids) >= 30 and all(1 <= i <= 32767 for i in ids), ids
+    assert sum(b - a == 1 for a, b in zip(ids, ids[1:])) < len(ids) // 4, ids
+    assert len(set(ids)) > len(ids) * 0.9, ids
+    # Queries to authoritative servers do not ask for recursion.
+    assert not any(q.rd for q in sent)
     # dig sees the same.
     for name, rtype in (("www.alpha.test.", "A"), ("www.glueless.test.", "A"),
                         ("chain.alpha.test.", "A"), ("beta.example.", "MX")):
@@ -281,6 +290,18 @@ def test_cname_questions_and_a_cname_loop_across_zones(fake_internet, resolver):
     assert answer_set(r) == set(chain) and f.total() == 0
 
 
+def test_auto_cname_folds_a_chain_across_zones_into_its_target(fake_internet, resolver):
+    f = fake_internet
+    resolver("AutoCNAME: YES")
+    r = ask("chain.alpha.test.", "A")
+    assert answer_set(r) == {"chain.alpha.test. A 192.0.2.40"}
+    # The folded record keeps the smallest TTL of the chain.
+    assert r.answer[0].ttl <= min(f.zones[z].ttl for z in ("alpha.test.", "beta.example.",
+                                                           "gamma.test.", "glueless.test."))
+    r = ask("brief.alpha.test.", "A")
+    assert answer_set(r) == {"brief.alpha.test. A 192.0.2.13"}
+
+
 def test_lame_server_is_dropped_and_the_zone_still_resolves(fake_internet, resolver):
     f = fake_internet
     k = resolver()
@@ -312,6 +333,28 @@ def test_lame_server_is_dropped_and_the_zone_still_resolves(fake_internet, resol
     assert ("www.lame.example.", "A") in asked(f, "root")
 
 
+def test_delegation_to_this_server_is_lame_and_never_asked(fake_internet, resolver):
+    f = fake_internet
+
+    def glue_to_us(wire):
+        msg = dns.message.from_wire(wire)
+        for rrset in msg.additional:
+            if rrset.name.to_text() == "ns1.alpha.test.":
+                rrset.clear()
+                rrset.add(dns.rdata.from_text("IN", "A", RESOLVER))
+        return msg.to_wire()
+
+    k = resolver()
+    f.tamper("knot", glue_to_us)
+    r = ask("www.alpha.test.", "A", timeout=20)
+    assert rcode(r) == "SERVFAIL" and not r.answer
+    k.wait_for(r"   \*\* Error: Lame delegation on this server \(127\.0\.0\.1\) for alpha\.test\.$")
+    assert f.count("leaf") == 0
+    # It never sent the question to itself.
+    assert sum("Request from 127.0.0.1 for A-record for www.alpha.test." in line
+               for line in k.lines) == 1
+
+
 def test_unanswerable_names_end_in_server_failure(fake_internet, resolver):
     f = fake_internet
     k = resolver()
@@ -336,6 +379,16 @@ def test_unanswerable_names_end_in_server_failure(fake_internet, resolver):
     r = ask("www.alpha.test.", "A")
     assert answer_set(r) == set(f.answers[("www.alpha.test.", "A")].answer)
     assert k.running()
+
+
+def test_min_time_out_keeps_a_silent_server_longer(fake_internet, resolver):
+    f = fake_internet
+    resolver("MinTimeOut: 6")
+    start = time.monotonic()
+    r = ask("www.dead.test.", "A", timeout=40)
+    assert rcode(r) == "SERVFAIL" and time.monotonic() - start < 30
+    # Beyond the four tries and the last one, it kept asking while the time was not yet up.
+    assert len(asked(f, "silent")) > 5
 
 
 def test_half_dead_zone_resolves_through_its_live_server(fake_internet, resolver):
@@ -430,6 +483,26 @@ def test_forged_replies_are_ignored_and_never_cached(fake_internet, resolver):
     f.check()
 
 
+def test_ttls_longer_than_a_week_are_cut_to_a_week(fake_internet, resolver):
+    f = fake_internet
+    resolver()
+
+    def eight_days(wire):
+        msg = dns.message.from_wire(wire)
+        for rrset in msg.answer:
+            rrset.ttl = 8 * 86400
+        return msg.to_wire()
+
+    f.tamper("leaf", eight_days)
+    r = ask("www.alpha.test.", "A")
+    f.tamper("leaf", None)
+    assert answer_set(r) == {"www.alpha.test. A 192.0.2.10"}
+    assert 604000 < r.answer[0].ttl <= 604800
+    f.reset_counts()
+    r = ask("www.alpha.test.", "A")
+    assert 604000 < r.answer[0].ttl <= 604800 and f.total() == 0
+
+
 def test_records_outside_the_asked_zone_are_dropped_with_spoof_secure(fake_internet, resolver):
     f = fake_internet
     resolver("SpoofSecure: YES")
@@ -462,33 +535,38 @@ def _pointer_loop(wire):
 
 
 BROKEN = {
-    # name asked -> how the leaf's reply to it is spoilt, and the answer once it is not
-    "www.alpha.test.": (lambda w: w[:12], {"www.alpha.test. A 192.0.2.10"}),   # header only
-    "mail.alpha.test.": (lambda w: w[:20], {"mail.alpha.test. A 192.0.2.25"}),  # cut in question
-    "multi.alpha.test.": (lambda w: w[:-6], {"multi.alpha.test. A 192.0.2.11",  # cut at the end
-                                             "multi.alpha.test. A 192.0.2.12"}),
-    "sip.alpha.test.": (lambda w: w[:2] + bytes([0x84, 0]) + os.urandom(60),   # garbage body
-                        {"sip.alpha.test. A 192.0.2.50"}),
-    "alpha.test.": (_pointer_loop, {"alpha.test. A 192.0.2.1"}),               # endless name
-    "ftp.alpha.test.": (lambda w: os.urandom(3), {"ftp.alpha.test. CNAME www.beta.example.",
-                                                  "www.beta.example. A 192.0.2.20"}),  # too short
+    # question -> how the leaf's reply to it is spoilt, and the answer once it is not
+    ("www.alpha.test.", "A"): (lambda w: w[:12], {"www.alpha.test. A 192.0.2.10"}),  # header
+    ("mail.alpha.test.", "A"): (lambda w: w[:20], {"mail.alpha.test. A 192.0.2.25"}),  # question
+    ("multi.alpha.test.", "A"): (lambda w: w[:-6], {"multi.alpha.test. A 192.0.2.11",  # records
+                                                    "multi.alpha.test. A 192.0.2.12"}),
+    ("sip.alpha.test.", "A"): (lambda w: w[:2] + bytes([0x84, 0]) + os.urandom(60),   # garbage
+                               {"sip.alpha.test. A 192.0.2.50"}),
+    ("alpha.test.", "A"): (_pointer_loop, {"alpha.test. A 192.0.2.1"}),          # endless name
+    ("ftp.alpha.test.", "A"): (lambda w: os.urandom(3),                          # too short
+                               {"ftp.alpha.test. CNAME www.beta.example.",
+                                "www.beta.example. A 192.0.2.20"}),
+    ("_sip._udp.alpha.test.", "SRV"): (lambda w: w[:2] + bytes([w[2] | 0x02]) + w[3:],  # TC set
+                                       {"_sip._udp.alpha.test. SRV 10 60 5060 sip.alpha.test."}),
 }
+TRUNCATED_BUT_WHOLE = ("_sip._udp.alpha.test.", "SRV")
 
 
 def test_truncated_and_garbage_replies_change_nothing_and_crash_nothing(fake_internet, resolver):
     f = fake_internet
     k = resolver()
-    assert answer_set(ask("brief.alpha.test.", "A"))   # learns the zone's server
+    assert answer_set(ask("alpha.test.", "TXT"))   # learns the zone's server
 
     def spoil(wire):
-        name = dns.message.from_wire(wire).question[0].name.to_text().lower()
-        return BROKEN[name][0](wire) if name in BROKEN else wire
+        q = dns.message.from_wire(wire).question[0]
+        key = (q.name.to_text().lower(), dns.rdatatype.to_text(q.rdtype))
+        return BROKEN[key][0](wire) if key in BROKEN else wire
 
     f.tamper("leaf", spoil)
     burst = Burst()
     try:
-        for name in BROKEN:
-            burst.send(name, "A")
+        for name, rtype in BROKEN:
+            burst.send(name, rtype)
         # Garbage straight at the resolver's port too, as replies and as queries.
         for peer in ("leaf", "root"):
             for n in (12, 13, 40, 300):
@@ -497,6 +575,8 @@ def test_truncated_and_garbage_replies_change_nothing_and_crash_nothing(fake_int
         burst.collect(45)
         for name, msg in burst.by_name().items():
             assert "6.6.6.8" not in str(msg), name
+        # A complete reply flagged truncated still answers the question.
+        assert answer_set(burst.by_name()[TRUNCATED_BUT_WHOLE[0]]) == BROKEN[TRUNCATED_BUT_WHOLE][1]
     finally:
         burst.close()
         f.tamper("leaf", None)
@@ -504,10 +584,10 @@ def test_truncated_and_garbage_replies_change_nothing_and_crash_nothing(fake_int
     k.wait_for(r"   -> Incomplete\.\.\.$")
     # Nothing of the spoilt replies stayed: every name is asked again and answered right.
     f.reset_counts()
-    for name, (_, want) in BROKEN.items():
-        r = ask(name, "A", timeout=20)
+    for (name, rtype), (_, want) in BROKEN.items():
+        r = ask(name, rtype, timeout=20)
         assert answer_set(r) == want, name
-    assert all(asked(f, "leaf", name) for name in BROKEN)
+    assert all(asked(f, "leaf", name) for name, _ in BROKEN)
     assert k.running()
     f.check()
 
@@ -579,6 +659,8 @@ HOSTS = """\
 127.1.2.4\tMyHost.Local
 127.1.2.5
 ::1 v6host
+127.1.2.6 ...
+127.1.2.7 !!!
 """
 
 
@@ -613,6 +695,9 @@ def test_hosts_file_names_are_answered_and_never_overwritten(fake_internet, reso
     # The IPv6 line gives nothing: the name is looked for outside and does not exist.
     r = ask("v6host.", "A")
     assert rcode(r) == "NXDOMAIN" and not r.answer
+    # Names that clean to nothing give no record of the root.
+    r = ask(".", "A")
+    assert rcode(r) == "NOERROR" and not r.answer
 
 
 def test_forwarding_goes_only_to_the_configured_servers(fake_internet, resolver):
@@ -670,7 +755,8 @@ def test_burst_of_distinct_questions_stays_within_the_job_limit(fake_internet, r
     distinct = {q.qname for q in f.queries("silent")}
     assert len(distinct) <= 101 and len(f.queries("silent")) <= 5 * 101
     assert k.running()
-    assert answer_set(ask("www.alpha.test.", "A")) == set(f.answers[("www.alpha.test.", "A")].answer)
+    want = set(f.answers[("www.alpha.test.", "A")].answer)
+    assert answer_set(ask("www.alpha.test.", "A")) == want
 
 
 def test_recursion_only_for_allowed_clients(fake_internet, resolver):
@@ -683,6 +769,11 @@ def test_recursion_only_for_allowed_clients(fake_internet, resolver):
     status, flags, answer = dig("www.alpha.test.", "A", source="127.0.0.9")
     assert status == "NOERROR" and "ra" not in flags and "rd" in flags and not answer
     assert f.total() == 0
+    # A pattern without "*" allows every address that begins with it.
+    r = ask("www.beta.example.", "A", source="127.0.0.12")
+    assert r.flags & dns.flags.RA
+    assert answer_set(r) == set(f.answers[("www.beta.example.", "A")].answer)
+    f.reset_counts()
     # Allowed: resolved, RA set.
     status, flags, answer = dig("www.alpha.test.", "A")
     assert (status, answer) == ("NOERROR", {"www.alpha.test. A 192.0.2.10"})
