@@ -19,6 +19,7 @@ import dns.rdatatype
 import dns.rrset
 import pytest
 
+from conftest import parse_ini
 from fakenet import answer_set
 
 STARTED = r"   DNS service started on 127\.0\.0\.1$"
@@ -698,6 +699,54 @@ def test_hosts_file_names_are_answered_and_never_overwritten(fake_internet, reso
     # Names that clean to nothing give no record of the root.
     r = ask(".", "A")
     assert rcode(r) == "NOERROR" and not r.answer
+    # A full reload over the reload port reads the hosts file again: the old names are gone.
+    hosts.write_text("127.1.2.8 other.host\n")
+    port = None
+    deadline = time.monotonic() + 10
+    while port is None:
+        port = next((v for key, v in parse_ini(k.ini) if key == "ReloadPort"), None)
+        assert port or time.monotonic() < deadline, "ReloadPort never written"
+        time.sleep(0.05)
+    loads = sum("Loading hosts file" in line for line in k.lines)
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as ctl:
+        ctl.sendto(b"reload", ("127.0.0.1", int(port)))
+    deadline = time.monotonic() + 10
+    while sum("Loading hosts file" in line for line in k.lines) == loads:
+        assert time.monotonic() < deadline, "the hosts file was not read again"
+        time.sleep(0.05)
+    assert answer_set(ask("other.host.", "A")) == {"other.host. A 127.1.2.8"}
+    f.reset_counts()
+    assert answer_set(ask("www.beta.example.", "A")) == {"www.beta.example. A 192.0.2.20"}
+    assert ("www.beta.example.", "A") in asked(f, "knot")
+
+
+OWN_TEST_ZONE = """\
+@ 3600 SOA ns1.nic hostmaster.nic 2026120901 7200 900 1209600 300
+ 3600 NS ns1.nic
+ns1.nic 3600 A 127.0.0.3
+alpha 3600 NS ns1.alpha
+ns1.alpha 3600 A 127.0.0.5
+away 3600 CNAME www.beta.example.
+"""
+
+
+def test_own_zone_delegation_and_cname_leading_outside(fake_internet, resolver, kest_home):
+    f = fake_internet
+    (kest_home / "data" / "test.dns").write_bytes(OWN_TEST_ZONE.replace("\n", "\r\n").encode())
+    k = resolver()
+    k.wait_for(r"   Loading Zone: test\.$")
+    # The own zone's delegation is followed straight to the leaf; no root, no TLD.
+    for _ in range(2):
+        r = ask("www.alpha.test.", "A")
+        assert answer_set(r) == {"www.alpha.test. A 192.0.2.10"}
+    assert f.count("root") == 0 and f.count("knot") == 0
+    # Below the own zone's delegation the answer is cached like any other.
+    assert asked(f, "leaf", "www.alpha.test.") == [("www.alpha.test.", "A")]
+    r = ask("away.test.", "A")
+    assert [(x.name.to_text(), dns.rdatatype.to_text(x.rdtype)) for x in r.answer][0] == \
+        ("away.test.", "CNAME")
+    assert answer_set(r) == {"away.test. CNAME www.beta.example.", "www.beta.example. A 192.0.2.20"}
+    assert ("www.beta.example.", "A") in asked(f, "knot")
 
 
 def test_forwarding_goes_only_to_the_configured_servers(fake_internet, resolver):
