@@ -1,5 +1,5 @@
 #pragma once
-// One question with its header flags and the three record sections (Part 4.1). The zone store and
+// One question with its header flags and the three record sections. The zone store and
 // the cache return their results as answers, a received reply is decoded into one (modDNS
 // DecodeReply), and the resolver builds the reply to a client in one.
 #include <cstdint>
@@ -8,13 +8,13 @@
 
 #include "core/clDNSRecord.h"
 
-// A section: an ordered list of shared records. The design's lists are 1-based: its position i is
-// element [i - 1] here. Records are appended at the end.
+// A section: an ordered list of shared records. Positions are counted from 1 in the server's texts:
+// position i is element [i - 1] here. Records are appended at the end.
 using RecordList = std::vector<RecordRef>;
 
 class clDNSAnswer {
   public:
-    // Members in the design's declaration order; a new answer has empty strings, zeros, false
+    // Members in their long-standing order; a new answer has empty strings, zeros, false
     // flags and three empty sections (the question, section 1, is only RqName and RqType).
     std::string RqName;
     int32_t RqType = 0;   // full 16-bit question type

@@ -1,5 +1,5 @@
 #pragma once
-// One resource record (Part 4.1): what the zone store and the cache hold, what the reply decoder
+// One resource record: what the zone store and the cache hold, what the reply decoder
 // produces and what the reply builder encodes. Records are shared, never copied, between the
 // store that owns them and the answers built from them (see RecordRef), so a change made through
 // an answer (the round-robin counter RoRo) is kept for the next reply.
@@ -11,20 +11,20 @@
 
 class clDNSRecord {
   public:
-    // Members in the design's declaration order.
+    // Members in their long-standing order.
 
     // The record never ages (zone records, root hints, hosts entries, DHCP lease records).
     // Set it before writing the TTL.
     bool Permanent = false;
     // Record type: 1 A, 2 NS, 5 CNAME, 6 SOA, 12 PTR, 15 MX, 16 TXT, 33 SRV; in the cache also the
     // negative markers 1000 + t (no data of type t) and 2000 (name does not exist). A full 16-bit
-    // wire type is 0 to 65535, a marker up to 66535, so this is wider than the design's 16 bits.
+    // wire type is 0 to 65535, a marker up to 66535, so this is wider than 16 bits.
     int32_t RecType = 0;
-    // Owner name in the text form of Part 1.1 (lower case, a dot after every label, "." for root).
+    // Owner name in the server's text form (lower case, a dot after every label, "." for root).
     std::string Name;
-    // Record data in the form of Part 1.1 for its type (modDNS.h describes the forms).
+    // Record data in the in-memory form of its type (modDNS.h describes the forms).
     std::string Data;
-    // Round-robin start offset of a run of address records (Part 4.5); 0 when new.
+    // Round-robin start offset of a run of address records in replies; 0 when new.
     int32_t RoRo = 0;
     // The moment the record expires, in days since 1899-12-30 (UTC).
     double mTimeOut = 0;
@@ -42,7 +42,7 @@ class clDNSRecord {
     int32_t TTL(double now) const;
     int32_t TTL(const kest::IClock& clock) const { return TTL(clock.Now()); }
 
-    // SectionAdd's equality (Part 4.1): same Name, Data and RecType, compared byte for byte.
+    // SectionAdd's equality: same Name, Data and RecType, compared byte for byte.
     bool SameAs(const clDNSRecord& other) const {
         return RecType == other.RecType && Name == other.Name && Data == other.Data;
     }

@@ -27,7 +27,7 @@ inline u8 At(std::string_view s, size_t i) {
 inline char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
-// A byte that may not stand in a label of a decoded name (design.md: names).
+// A byte that may not stand in a label of a decoded name.
 inline bool BadLabelByte(u8 c) {
     return c == '.' || c < 0x21 || c == 0x7F;
 }
@@ -35,7 +35,7 @@ inline bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// A number with its leading blank for non-negative values, as the design's messages write it.
+// A number with its leading blank for non-negative values, as the server's messages write it.
 std::string Blanked(int64_t n) {
     return n >= 0 ? " " + std::to_string(n) : std::to_string(n);
 }
@@ -188,7 +188,7 @@ bool FindTail(std::string_view msg, std::string_view t, size_t& found) {
 // occurs whenever a longer one does (it is a suffix of it), so the longest occurring tail is
 // found by searching the shortest first (in a second pass it usually fails at once) and then
 // halving: about log2(labels) + 1 searches instead of one per label. Beyond 16384 bytes that
-// order does not hold and the tails are tried longest first, as the Part says.
+// order does not hold and the tails are tried longest first.
 template <typename Find>
 bool PassHalving(std::string_view msg, std::string_view wire, const size_t* st, size_t count,
                  Hit& hit, Find find) {
@@ -261,7 +261,7 @@ template <typename Data>
 bool Take(Data& data, bool consume, size_t n, uint32_t& value) {
     const std::string_view v = View(data);
     if (v.size() < n) {
-        data = Data{};  // too short: emptied, with or without consume (Part 1.1)
+        data = Data{};  // too short: emptied, with or without consume
         value = 0;
         return false;
     }

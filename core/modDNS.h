@@ -1,9 +1,9 @@
 #pragma once
-// The DNS message codec (Part 1.1): names in text and wire form with compression, the big-endian
+// The DNS message codec: names in text and wire form with compression, the big-endian
 // field readers and writers, the text tables, record descriptions, name clean-up, and the decoder
-// of the resource records of a reply into clDNSRecord / clDNSAnswer (Part 4.1).
+// of the resource records of a reply into clDNSRecord / clDNSAnswer.
 //
-// Byte strings are std::string (or std::string_view when only read). Names are in the design's
+// Byte strings are std::string (or std::string_view when only read). Names are in the server's
 // text form: lower case, a dot after every label, "." for the root ("" from UnzipName),
 // "incomplete." for a name that could not be decoded.
 //
@@ -67,8 +67,8 @@ inline constexpr size_t kMaxWireName = 255;  // bytes of a whole uncompressed na
 inline constexpr size_t kMaxPointerTarget = 16383;  // highest offset a pointer can hold
 inline constexpr int kMaxPointerHops = 128;         // pointers one decoded name may follow
 
-// The name in wire form, compressed against the message so far, exactly as Part 1.1 says: labels
-// split at dots (empty labels vanish, the name is made absolute), then compression passes
+// The name in wire form, compressed against the message so far, exactly as the server always has:
+// labels split at dots (empty labels vanish, the name is made absolute), then compression passes
 // repeated until one changes nothing; in each, the longest tail that occurs anywhere in the
 // message (first occurrence, bytewise, header included) becomes a pointer. The root ("" or ".")
 // is the single 0 byte.
@@ -83,7 +83,7 @@ inline constexpr int kMaxPointerHops = 128;         // pointers one decoded name
 // Speed: in a message of up to 16384 bytes a tail occurs whenever a longer one does, so a pass
 // searches the shortest tail first (a second pass usually ends there) and then halves: about
 // log2(labels) + 1 memchr-driven searches per pass instead of one per label. Longer messages are
-// searched tail by tail, longest first, as the Part says. The reply builder should use the
+// searched tail by tail, longest first. The reply builder should use the
 // ZipIndex form below, which does not search the message at all.
 std::string ZipName(std::string_view message, std::string_view name);
 
@@ -131,9 +131,9 @@ std::string ExtractName(std::string_view message, std::string& rest, bool consum
 // ---- Integer fields
 // ------------------------------------------------------------------------------ Readers of the
 // front of data (big-endian). With consume set the bytes read are removed. When data is too short,
-// 0 is returned and data becomes empty, with or without consume (Part 1.1: "return 0 and empty the
-// data"). 0 to 32767: two bytes, top bit cleared (section counts only; see the design's 16-bit
-// rule).
+// 0 is returned and data becomes empty, with or without consume. 0 to
+// 32767: two bytes, top bit cleared (section counts only; types, classes and
+// lengths use the full 16-bit readers).
 int16_t ExtractShort(std::string_view& data, bool consume);
 int16_t ExtractShort(std::string& data, bool consume);
 // 0 to 65535: two bytes (IDs, types, classes, RDLENGTH, MX and SRV numbers).
@@ -201,17 +201,17 @@ struct DecodedRecord {
     RecordResult result = RecordResult::Incomplete;
     RecordRef record;  // new, non-permanent, TTL capped at 604800 and set at `now`
 };
-// Decodes the resource record at the front of rest (Part 1.1's reply record decoder). On any
+// Decodes the resource record at the front of rest (the reply record decoder). On any
 // result but Incomplete, rest is advanced to the next record; on Incomplete rest is emptied.
 // TYPE, CLASS and RDLENGTH are read as full 16-bit values.
 DecodedRecord DecodeRecord(std::string_view message, std::string_view& rest, double now);
 
-// Convenience decoder of a whole reply for callers and tests (Part 2.4 steps 1, 4, 6 and 7
-// without the logging): header fields into the answer (Id, TC, AA, RCode), the first question
-// into RqName / RqType (further questions skipped), then the answer, authority and additional
-// sections record by record, kept records appended to Section2..4 (directly, not via
+// Convenience decoder of a whole reply for callers and tests (the request intake's
+// decoding without the logging): header fields into the answer (Id, TC, AA, RCode), the first
+// question into RqName / RqType (further questions skipped), then the answer, authority and
+// additional sections record by record, kept records appended to Section2..4 (directly, not via
 // SectionAdd). onRecord, when given, is called for every class-1 record (kept or not) with its
-// section number 2 to 4. Returns false for an incomplete reply (TC is then set as Part 2.4 says).
+// section number 2 to 4. Returns false for an incomplete reply (TC is then set).
 struct DecodeObserver {
     virtual ~DecodeObserver() = default;
     virtual void OnRecord(int secNo, const clDNSRecord& record, bool kept) = 0;

@@ -11,7 +11,7 @@
 
 namespace platform {
 
-// The socket states of the design ("WS-State"), kept with their old numbers.
+// The socket states reported as "WS-State", kept with their old numbers.
 enum SocketState : int {
     kStateClosed = 0,             // no socket
     kStateOpen = 1,               // bound UDP socket, or a TCP socket that is open but idle

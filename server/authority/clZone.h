@@ -11,7 +11,7 @@
 
 class clZone {
   public:
-    // Members in the design's declaration order.
+    // Members in their long-standing order.
     std::string Name;  // fully qualified with trailing dot, "." for the root; keeps the file's case
     // SOA numbers are unsigned 32-bit everywhere; the three timers are 300 until an SOA is read.
     uint32_t SOASerial = 0;

@@ -4,7 +4,7 @@
 // RelName) and the two writers (the editor's layout and the server's layout after a transfer).
 //
 // Files are plain 8-bit text, one record per line; written with CR LF, read with CR LF or LF.
-// Rewritten files are replaced atomically. Names are in the design's text form (lower case, a dot
+// Rewritten files are replaced atomically. Names are in the server's text form (lower case, a dot
 // after every label, "." for the root); a zone name keeps the case of its file name, the names of
 // the records read are lower case all the same.
 #include <cstdint>

@@ -5,7 +5,7 @@
 // SOA justified them).
 //
 // The records form one list sorted by name (ordinal byte order, no case folding); records of one
-// name lie together, in no further order. Positions are 1-based as in the design. The list is
+// name lie together, in no further order. Positions are 1-based. The list is
 // held in blocks of at most 512 slots, so an insertion or removal moves a few hundred slots
 // rather than the whole list; the binary search runs over the blocks' last names, then inside
 // one block. Each slot keeps the first eight bytes of its name as a big-endian integer next to
