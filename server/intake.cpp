@@ -255,6 +255,18 @@ void RequestIntake::CreateRequest(int32_t id, bool rd, const std::string& name, 
                                   const std::string& ip, int32_t port, int16_t level,
                                   const std::string& localIp) {
     try {
+        const auto makeJob = [&] {
+            auto job = std::make_shared<clDNSRequest>(resolver_);
+            job->RequestID = id;
+            job->RequestRD = rd;
+            job->RequestName = name;
+            job->RequestType = qtype;
+            job->RequestIP = ip;
+            job->RequestPort = port;
+            job->Level = level;
+            job->RequestLocalIP = localIp;
+            return job;
+        };
         if (level == 0) {
             static const std::vector<std::string> kNone;
             const bool permission = clDNSRequest::Permission(
@@ -277,30 +289,14 @@ void RequestIntake::CreateRequest(int32_t id, bool rd, const std::string& name, 
             }
             if (!waiting && items.size() > kMaxOutstanding) return;
             if (waiting) {
-                auto job = std::make_shared<clDNSRequest>(resolver_);
-                job->RequestID = id;
-                job->RequestRD = rd;
-                job->RequestName = name;
-                job->RequestType = qtype;
-                job->RequestIP = ip;
-                job->RequestPort = port;
-                job->Level = level;
-                job->RequestLocalIP = localIp;
+                auto job = makeJob();
                 job->Recursion = permission;
                 waiting->TagRequests.push_back(std::move(job));
                 return;
             }
         }
 
-        auto job = std::make_shared<clDNSRequest>(resolver_);
-        job->RequestID = id;
-        job->RequestRD = rd;
-        job->RequestName = name;
-        job->RequestType = qtype;
-        job->RequestIP = ip;
-        job->RequestPort = port;
-        job->Level = level;
-        job->RequestLocalIP = localIp;
+        auto job = makeJob();
         if (rd) {
             // A key still in use would lead a sub-request's answer to the wrong request.
             char key[16];

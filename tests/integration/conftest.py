@@ -10,6 +10,7 @@ import queue
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -171,3 +172,18 @@ def parse_ini(path):
             key, _, value = line.partition(":")
             pairs.append((key.strip(), value.strip()))
     return pairs
+
+
+def udp_exchange(data, source, timeout=2.0, server=("127.0.0.1", 53)):
+    """Sends one datagram from source to the server; the reply's bytes, or None on time-out."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((source, 0))
+    s.settimeout(timeout)
+    try:
+        s.sendto(data, server)
+        try:
+            return s.recvfrom(65535)[0]
+        except socket.timeout:
+            return None
+    finally:
+        s.close()

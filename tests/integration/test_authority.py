@@ -12,7 +12,7 @@ import dns.rdataclass
 import dns.rdatatype
 import pytest
 
-from conftest import parse_ini
+from conftest import parse_ini, udp_exchange
 
 ZONE = """\
 @ 3600 SOA ns1 hostmaster 2026010101 7200 900 1209600 300
@@ -170,17 +170,7 @@ def test_recursion_available_per_client(server):
 
 
 def raw_exchange(data, source="127.0.0.5", timeout=2.0):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind((source, 0))
-    s.settimeout(timeout)
-    try:
-        s.sendto(data, ("127.0.0.1", 53))
-        try:
-            return s.recvfrom(65535)[0]
-        except socket.timeout:
-            return None
-    finally:
-        s.close()
+    return udp_exchange(data, source, timeout)
 
 
 def test_not_implemented_replies_byte_for_byte(server):

@@ -15,6 +15,8 @@ import dns.message
 import dns.rdataclass
 import dns.rdatatype
 
+from conftest import udp_exchange
+
 GOLDEN = Path(__file__).parent / "golden" / "replies.txt"
 
 ZONE = """\
@@ -138,20 +140,6 @@ def crlf(text):
     return text.replace("\n", "\r\n").encode()
 
 
-def exchange(data, source, timeout=2.0):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind((source, 0))
-    s.settimeout(timeout)
-    try:
-        s.sendto(data, ("127.0.0.1", 53))
-        try:
-            return s.recvfrom(65535)[0]
-        except socket.timeout:
-            return None
-    finally:
-        s.close()
-
-
 def send_marker():
     """A request with no question: logged as incomplete and never answered."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -191,7 +179,7 @@ def run_questions(kestserv):
     for n, (qid, name, rdtype, rdclass, rd, source, extra) in enumerate(QUESTIONS, 1):
         wire = query_wire(qid, name, rdtype, rdclass, rd, extra)
         start = len(k.lines)
-        reply = exchange(wire, source)
+        reply = udp_exchange(wire, source)
         send_marker()
         wait_markers(k, n + 1)
         logged = [strip_time(line) for line in k.lines[start:] if not line.endswith(MARKER)]
