@@ -86,6 +86,23 @@ void LocalName(int fd, std::string& ip, uint16_t& port) {
     }
 }
 
+// A new non-blocking socket of the type and the address it is to bind to; -1 with err set when
+// the address is not a dotted IPv4 text (empty is any) or the socket cannot be made.
+int NewSocket(const std::string& ip, uint16_t port, int type, sockaddr_in& sa, int& err) {
+    in_addr addr{};
+    if (!ParseAddress(ip, addr, true)) {
+        err = EINVAL;
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        err = errno;
+        return -1;
+    }
+    sa = MakeSockaddr(addr, port);
+    return fd;
+}
+
 bool SetIntOption(int fd, int level, int name, int value) {
     return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
@@ -369,25 +386,20 @@ UdpSocket::~UdpSocket() {
 bool UdpSocket::Bind(const std::string& ip, uint16_t port) {
     Impl& d = *impl_;
     d.Close();
-    in_addr addr{};
-    if (!ParseAddress(ip, addr, true)) {
-        d.Fail(EINVAL);
-        d.state = kStateError;
-        return false;
-    }
-    d.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    int err = 0;
+    d.fd = NewSocket(ip, port, SOCK_DGRAM, sa, err);
     if (d.fd < 0) {
-        d.Fail(errno);
+        d.Fail(err);
         d.state = kStateError;
         return false;
     }
     // Past the system's cap when privileged; the capped size otherwise. Neither is fatal.
     if (!SetIntOption(d.fd, SOL_SOCKET, SO_RCVBUFFORCE, kUdpReceiveBuffer))
         SetIntOption(d.fd, SOL_SOCKET, SO_RCVBUF, kUdpReceiveBuffer);
-    const sockaddr_in sa = MakeSockaddr(addr, port);
     if (!SetIntOption(d.fd, IPPROTO_IP, IP_PKTINFO, 1) || !d.ApplyOptions() ||
         ::bind(d.fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        const int err = errno;
+        err = errno;
         d.Close();
         d.Fail(err);
         d.state = kStateError;
@@ -887,24 +899,19 @@ TcpListener::~TcpListener() {
 bool TcpListener::Bind(const std::string& ip, uint16_t port) {
     Impl& d = *impl_;
     d.Close();
-    in_addr addr{};
-    if (!ParseAddress(ip, addr, true)) {
-        d.Fail(EINVAL);
-        d.state = kStateError;
-        return false;
-    }
-    d.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    int err = 0;
+    d.fd = NewSocket(ip, port, SOCK_STREAM, sa, err);
     if (d.fd < 0) {
-        d.Fail(errno);
+        d.Fail(err);
         d.state = kStateError;
         return false;
     }
     // Lets a restart bind while old connections linger in TIME_WAIT; a live listener still
     // makes the bind fail on Linux.
     SetIntOption(d.fd, SOL_SOCKET, SO_REUSEADDR, 1);
-    const sockaddr_in sa = MakeSockaddr(addr, port);
     if (::bind(d.fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        const int err = errno;
+        err = errno;
         d.Close();
         d.Fail(err);
         d.state = kStateError;

@@ -661,6 +661,32 @@ std::optional<ZoneFileData> ReadZoneFile(const std::filesystem::path& path,
 
 // ---- Writers ---------------------------------------------------------------------------------
 
+namespace {
+
+// Record lines in the given order: the owner by RelName only when it differs from the owner of
+// the last line written (last), else a blank owner column. SOA records, and in the editor's layout
+// the zone's own records, are the caller's; records that cannot be written are left out.
+void AppendRecordLines(const std::string& origin, const std::vector<RecordRef>& records,
+                       size_t first, bool editor, std::optional<std::string>& last,
+                       std::vector<std::string>& lines) {
+    for (size_t i = first; i < records.size(); ++i) {
+        const auto& rec = records[i];
+        if (!rec || rec->RecType == modDNS::kTypeSOA || (editor && rec->Name == origin)) continue;
+        const auto body = RecordBody(origin, *rec, editor);
+        if (!body) continue;
+        std::string line;
+        if (last != rec->Name) {
+            const auto owner = OwnerWord(origin, rec->Name);
+            if (!owner) continue;
+            line = *owner;
+        }
+        lines.push_back(line + *body);
+        last = rec->Name;
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> EditorZoneLines(std::string_view zoneName, const ZoneFileHeader& header,
                                          const EditorSOA& soa,
                                          const std::vector<RecordRef>& records) {
@@ -685,19 +711,7 @@ std::vector<std::string> EditorZoneLines(std::string_view zoneName, const ZoneFi
         }
         std::optional<std::string> last;
         if (ownerWritten) last = origin;
-        for (const auto& rec : records) {
-            if (!rec || rec->Name == origin || rec->RecType == modDNS::kTypeSOA) continue;
-            const auto body = RecordBody(origin, *rec, true);
-            if (!body) continue;
-            std::string line;
-            if (last != rec->Name) {
-                const auto owner = OwnerWord(origin, rec->Name);
-                if (!owner) continue;
-                line = *owner;
-            }
-            lines.push_back(line + *body);
-            last = rec->Name;
-        }
+        AppendRecordLines(origin, records, 0, true, last, lines);
     } catch (...) {
         kest::ReportError("modZoneFile EditorZoneLines");
     }
@@ -730,20 +744,7 @@ std::vector<std::string> ServerZoneLines(std::string_view zoneName, const ZoneFi
                 last = rec.Name;
             }
         }
-        for (size_t i = first; i < records.size(); ++i) {
-            const auto& rec = records[i];
-            if (!rec || rec->RecType == modDNS::kTypeSOA) continue;
-            const auto body = RecordBody(origin, *rec, false);
-            if (!body) continue;
-            std::string line;
-            if (last != rec->Name) {
-                const auto owner = OwnerWord(origin, rec->Name);
-                if (!owner) continue;
-                line = *owner;
-            }
-            lines.push_back(line + *body);
-            last = rec->Name;
-        }
+        AppendRecordLines(origin, records, first, false, last, lines);
     } catch (...) {
         kest::ReportError("modZoneFile ServerZoneLines");
     }
