@@ -55,6 +55,7 @@ frmAlpha::frmAlpha(HostServices host)
     };
     zones_ = std::make_unique<clDNSAuthData>(settings, Clock(), logFn, *leases_,
                                              host_.programDir / "data", std::move(hooks));
+    zones_->SetReplication(&replication_);
     cache_ = std::make_unique<clDNSCache>(settings, Clock(), leases_.get(),
                                           [this](const std::string& name) {
                                               return zones_->AskAuth(name);

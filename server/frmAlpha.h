@@ -14,6 +14,8 @@
 #include "platform/host.h"
 #include "server/activity_log.h"
 #include "server/error_report.h"
+#include "server/replication/message_ids.h"
+#include "server/replication/replication.h"
 #include "server/settings.h"
 
 class clLeases;
@@ -81,6 +83,9 @@ public:
     clDNSCache& Cache() { return *cache_; }
     clCacheFiles& CacheFiles() { return *cacheFiles_; }
     RequestIntake& Intake() { return *intake_; }
+    // IDs of SOA queries, transfer requests and NOTIFY messages.
+    clReplicationIds ReplicationIds;
+    clReplication& Replication() { return replication_; }
 
     // Start-up and shutdown.
     void LoadSettings(const std::vector<std::string>& localIPs);
@@ -124,6 +129,7 @@ private:
     ErrorReporter reporter_;
     kest::ErrorSink previousSink_;
     std::unique_ptr<clLeases> leases_;
+    clReplication replication_;  // before the store, which points at it
     std::unique_ptr<clDNSAuthData> zones_;
     std::unique_ptr<clDNSCache> cache_;
     std::unique_ptr<clCacheFiles> cacheFiles_;
