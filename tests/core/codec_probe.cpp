@@ -5,11 +5,11 @@
 //                              "END <1 complete | 0 incomplete>"
 //   U <hexmsg> <offset>        UnzipName: "U <name>" ("U -" for the root's empty text)
 //   Z <hexmsg> <hexname>       ZipName (all three encoders must agree): "Z <hex>" or "Z -"
-//   (refused) B <type>:<hexname>:<hexdata> ...
-//                              build a reply as the reply builder does (owner and RDATA names
-//                              compressed, the message so far for RDATA names ending at the TTL):
-//                              "B <hexmsg>", or "B REFUSED" when a name could not be encoded, or
-//                              "B MISMATCH" when the encoders disagreed
+//   B <id> <aa> <rd> <ra> <rcode> <qtype> <hexqname> <age> <repeat> <item> ...
+//                              the server's reply writer on the records of the items, each
+//                              <sec>:<type>:<hexowner>:<hexdata>:<ttl> ("-" for empty hex), made
+//                              at one moment and written age seconds later, repeat times in a row
+//                              on the same records: "B <hexmsg>", or "B -" when nothing was written
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -17,6 +17,7 @@
 
 #include "core/modDNS.h"
 #include "core/zipname_reference.h"
+#include "server/resolver/clDNSRequest.h"
 
 using namespace modDNS;
 
@@ -48,67 +49,38 @@ std::string Zip(const std::string& msg, const std::string& name, ZipIndex& ix) {
     return a;
 }
 
-// RDATA of an in-memory record, names compressed against msg (the message up to the TTL).
-bool Rdata(const std::string& msg, int type, const std::string& data, ZipIndex& ix,
-           std::string& out) {
-    auto name = [&](std::string_view n) {
-        const std::string z = Zip(msg, std::string(n), ix);
-        if (z.empty()) return false;
-        out += z;
-        return true;
-    };
-    out.clear();
-    switch (type) {
-        case kTypeNS:
-        case kTypeCNAME:
-        case kTypePTR:
-            return name(data);
-        case kTypeMX:
-            out = data.substr(0, 2);
-            return name(std::string_view(data).substr(2));
-        case kTypeSRV:
-            out = data.substr(0, 6);
-            return name(std::string_view(data).substr(6));
-        case kTypeSOA: {
-            auto soa = ParseSOAData(data);
-            if (!soa) return false;
-            if (!name(soa->mname) || !name(soa->rname)) return false;
-            out += data.substr(data.size() - 20);
-            return true;
-        }
-        default:
-            out = data;
-            return true;
-    }
-}
+constexpr double kNow = 46000.0;
 
+// The server's own reply writer on records made from the line's items.
 std::string Build(std::istringstream& in) {
-    std::vector<std::string> items;
+    int id = 0, aa = 0, rd = 0, ra = 0, rcode = 0, qtype = 0, age = 0, repeat = 1;
+    std::string qname;
+    in >> id >> aa >> rd >> ra >> rcode >> qtype >> qname >> age >> repeat;
+    qname = qname == "-" ? "" : Unhex(qname);
+    clDNSAnswer reply;
+    reply.AA = aa != 0;
+    reply.RA = ra != 0;
+    reply.RCode = static_cast<int16_t>(rcode);
     std::string item;
-    while (in >> item) items.push_back(item);
-    std::string msg = MakeShortL(4242) + std::string("\x84\x00", 2) + MakeShortL(0) +
-                      MakeShortL(static_cast<int64_t>(items.size())) + MakeShortL(0) +
-                      MakeShortL(0);
-    ZipIndex ix;
-    encodersAgree = true;
-    for (const std::string& it : items) {
-        const size_t c1 = it.find(':'), c2 = it.find(':', c1 + 1);
-        const int type = std::stoi(it.substr(0, c1));
-        const std::string owner = Unhex(it.substr(c1 + 1, c2 - c1 - 1));
-        const std::string data = Unhex(it.substr(c2 + 1));
-        const std::string z = Zip(msg, owner, ix);
-        if (z.empty()) return "REFUSED";
-        msg += z;
-        AppendShortL(msg, type);
-        AppendShortL(msg, 1);
-        msg += MakeLong(3600);
-        std::string rdata;
-        if (!Rdata(msg, type, data, ix, rdata)) return "REFUSED";
-        AppendShortL(msg, static_cast<int64_t>(rdata.size()));
-        msg += rdata;
+    while (in >> item) {
+        std::vector<std::string> f;
+        size_t from = 0;
+        for (size_t c; (c = item.find(':', from)) != std::string::npos; from = c + 1) {
+            f.push_back(item.substr(from, c - from));
+        }
+        f.push_back(item.substr(from));
+        if (f.size() != 5) return "?";
+        const auto field = [](const std::string& h) { return h == "-" ? std::string() : Unhex(h); };
+        reply.Section(std::stoi(f[0]))
+            ->push_back(MakeRecord(field(f[2]), std::stoi(f[1]), field(f[3]), std::stoi(f[4]), kNow));
     }
-    if (!encodersAgree) return "MISMATCH";
-    return Hex(msg);
+    ReplyScratch scratch;
+    std::string msg;
+    for (int i = 0; i < repeat; ++i) {
+        msg = clDNSRequest::BuildMessage({id, rd != 0, qname, qtype}, reply, kNow + age / 86400.0,
+                                         scratch, nullptr);
+    }
+    return msg.empty() ? "-" : Hex(msg);
 }
 
 }  // namespace
@@ -124,12 +96,12 @@ int main() {
             in >> h;
             const std::string msg = Unhex(h);
             clDNSAnswer a;
-            const bool ok = DecodeReply(msg, a, 46000.0);
+            const bool ok = DecodeReply(msg, a, kNow);
             std::cout << "Q " << (a.RqName.empty() ? "-" : a.RqName) << ' ' << a.RqType << '\n';
             for (int sec = 2; sec <= 4; ++sec) {
                 for (const RecordRef& r : *a.Section(sec)) {
                     std::cout << "R " << sec << ' ' << r->Name << ' ' << r->RecType << ' '
-                              << r->TTL(46000.0) << ' ' << (r->Data.empty() ? "-" : Hex(r->Data))
+                              << r->TTL(kNow) << ' ' << (r->Data.empty() ? "-" : Hex(r->Data))
                               << '\n';
                 }
             }

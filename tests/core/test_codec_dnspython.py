@@ -271,22 +271,38 @@ def test_cut_replies_are_incomplete_and_keep_the_whole_records_before_the_cut(pr
     assert cuts > 500
 
 
-# ---- our encoder, decoded by dnspython ------------------------------------------------------------
+# ---- the server's reply writer, against the message layout and decoded by dnspython -------------
 
 def rand_text_name(rng):
     labels = [rand_label(rng) for _ in range(rng.randint(0, 4))]
     return ".".join(labels) + ("." if labels and rng.random() < 0.7 else "")
 
 
+def norm(text):
+    """The absolute lower-case form of a name as ZipName encodes it."""
+    labels = [l for l in text.split(".") if l]
+    return ".".join(labels).lower() + "." if labels else "."
+
+
+# Names no wire form can carry: a label of 64 characters, a label holding a blank.
+UNWRITABLE = ["x" * 64 + ".example.", "a b.example."]
+
+
 def our_record(rng):
+    """(type, owner text, in-memory data); now and then one the writer must leave out."""
     t = rng.choice(list(KEPT))
-    n = lambda: norm(rand_text_name(rng))
+    n = lambda: rng.choice(UNWRITABLE) if rng.random() < 0.02 else norm(rand_text_name(rng))
     if t == 1:
-        data = bytes(rng.randint(0, 255) for _ in range(4))
+        data = bytes(rng.randint(0, 255) for _ in range(rng.choice([4] * 30 + [3, 5])))
     elif t in (2, 5, 12):
         data = n().encode()
     elif t == 6:
-        data = (n().encode() + b"\0" + n().encode() + b"\0" +
+        mname, rname = n(), n()
+        if rng.random() < 0.5:
+            # Both in a zone named nowhere before: RNAME can only point into MNAME.
+            zone = "z%d.%s" % (rng.randint(0, 999), norm(rand_text_name(rng)).lstrip("."))
+            mname, rname = "ns1." + zone, "hostmaster." + zone
+        data = (mname.encode() + b"\0" + rname.encode() + b"\0" +
                 struct.pack(">5I", *(rng.randint(0, 2**32 - 1) for _ in range(5))))
     elif t == 15:
         data = struct.pack(">H", rng.randint(0, 65535)) + n().encode()
@@ -296,42 +312,126 @@ def our_record(rng):
                          for _ in range(rng.randint(1, 3))))
     else:
         data = struct.pack(">3H", *(rng.randint(0, 65535) for _ in range(3))) + n().encode()
-    return t, rand_text_name(rng), data
+    owner = rng.choice(UNWRITABLE) if rng.random() < 0.02 else rand_text_name(rng)
+    return t, owner, data
 
 
-def norm(text):
-    """The absolute lower-case form of a name as ZipName encodes it."""
-    labels = [l for l in text.split(".") if l]
-    return ".".join(labels).lower() + "." if labels else "."
+def send_order(recs, builds):
+    """The order of a section in the builds-th reply written from the same records: a run of A
+    records of one name (ending at the 100th position at the latest) starts one place further
+    on in each reply."""
+    order, i = list(range(len(recs))), 0
+    while i < len(recs):
+        t, owner = recs[i][0], recs[i][1]
+        last = i
+        while (t == 1 and last + 1 < len(recs) and last + 1 < 100 and recs[last + 1][0] == 1
+               and recs[last + 1][1] == owner):
+            last += 1
+        k = last - i + 1
+        if k >= 2:
+            r = (builds - 1) % k
+            order[i:last + 1] = [i + (r + p) % k for p in range(k)]
+        i = last + 1
+    return [recs[j] for j in order]
 
 
-def test_encoder_output_decodes_in_dnspython(probe):
+def rdata_literal(msg, t, data):
+    """RDATA of in-memory data, names compressed against msg; None when it cannot be written."""
+    def z(name):
+        return zipname_literal(msg, name.decode("latin-1"))
+    if t == 1:
+        return data if len(data) == 4 else None
+    if t in (2, 5, 12):
+        return z(data)
+    if t == 6:
+        mname, rname, nums = data[:-20].split(b"\0")[:3]
+        m, r = z(mname), z(rname)
+        return None if m is None or r is None else m + r + data[-20:]
+    if t in (15, 33):
+        fixed = 2 if t == 15 else 6
+        target = z(data[fixed:])
+        return None if target is None else data[:fixed] + target
+    return data
+
+
+def reply_literal(qid, aa, rd, ra, rcode, qtype, qname, age, builds, items):
+    """The reply message by the written layout: header, question, then sections 2 to 4 in
+    send order, each record's names compressed against the message up to its TTL; records whose
+    names or data have no wire form are left out and not counted. Also the records written."""
+    flags = bytes([0x80 | (0x04 if aa else 0) | (0x01 if rd else 0), (0x80 if ra else 0) | rcode])
+    head = struct.pack(">H", qid) + flags + b"\0\1"
+    sections = []
+    for sec in (2, 3, 4):
+        sent = []
+        for t, owner, data, ttl in send_order([i[1:] for i in items if i[0] == sec], builds):
+            # Whether a record can be written does not depend on the message around it.
+            if zipname_literal(b"", owner) is None or rdata_literal(b"", t, data) is None:
+                continue
+            sent.append((t, owner, data, max(ttl - age, 0)))
+        sections.append(sent)
+    msg = head + struct.pack(">3H", *(len(s) for s in sections))
+    q = zipname_literal(msg, qname)
+    if q is None:
+        return None, None
+    msg += q + struct.pack(">HH", qtype, 1)
+    for sent in sections:
+        for t, owner, data, ttl in sent:
+            msg += zipname_literal(msg, owner) + struct.pack(">HHI", t, 1, ttl)
+            rdata = rdata_literal(msg, t, data)
+            msg += struct.pack(">H", len(rdata)) + rdata
+    return msg, sections
+
+
+def rand_items(rng):
+    items = []
+    while len(items) < rng.randint(1, 12):
+        sec = rng.choice([2, 2, 3, 4])
+        if rng.random() < 0.15:
+            # A run of addresses of one name, which successive replies rotate.
+            owner = rand_text_name(rng)
+            for _ in range(rng.randint(2, 5)):
+                items.append((sec, 1, owner, bytes(rng.randint(0, 255) for _ in range(4)),
+                              rng.choice([60, 3600])))
+            continue
+        t, owner, data = our_record(rng)
+        items.append((sec, t, owner, data, rng.choice([0, 1, 60, 3600, CAP, 2**31 - 1])))
+    return items
+
+
+def test_reply_writer_follows_the_layout_and_decodes_in_dnspython(probe):
     rng = random.Random(99)
-    compressed = 0
-    for _ in range(300):
-        recs, single = [], set()
-        for _ in range(rng.randint(1, 12)):
-            t, o, d = our_record(rng)
-            if t in (5, 6):  # dnspython keeps one CNAME or SOA per name (a later one replaces)
-                if norm(o) in single:
-                    continue
-                single.add(norm(o))
-            recs.append((t, o, d))
-        line = "B " + " ".join("%d:%s:%s" % (t, hx(o.encode()), hx(d)) for t, o, d in recs)
+    compressed = left_out = rotated = 0
+    for _ in range(400):
+        qid, aa, rd, ra = rng.randint(0, 65535), rng.randint(0, 1), rng.randint(0, 1), rng.randint(0, 1)
+        rcode = rng.choice([0, 0, 2, 3, 4])
+        qtype = rng.choice([1, 2, 5, 6, 12, 15, 16, 33, 255])
+        qname = rng.choice(UNWRITABLE) if rng.random() < 0.02 else rand_text_name(rng)
+        age, builds = rng.choice([0, 0, 1, 30, 3599, 4000]), rng.randint(1, 4)
+        items = rand_items(rng)
+        line = "B %d %d %d %d %d %d %s %d %d " % (qid, aa, rd, ra, rcode, qtype, hx(qname.encode()),
+                                                age, builds)
+        line += " ".join("%d:%d:%s:%s:%d" % (sec, t, hx(o.encode()), hx(d), ttl)
+                         for sec, t, o, d, ttl in items)
         out = probe.ask(line)[0]
-        assert out.startswith("B ") and out[2:] not in ("REFUSED", "MISMATCH"), out
-        wire = bytes.fromhex(out[2:])
-        m = dns.message.from_wire(wire)
-        got = []
-        for rrs in m.answer:
-            for rd in rrs:
-                got.append((int(rrs.rdtype), text_of(rrs.name), data_of(rd).hex()))
-        want = [(t, norm(o), d.hex()) for t, o, d in recs]
-        # dnspython groups equal rrsets; compare as multisets without duplicates.
-        assert sorted(set(got)) == sorted(set(want))
-        if b"\xc0" in wire[12:]:
-            compressed += 1
-    assert compressed > 200
+        want, sections = reply_literal(qid, aa, rd, ra, rcode, qtype, qname, age, builds, items)
+        assert out == "B " + (want.hex() if want else "-"), line
+        if want is None:
+            continue
+
+        # dnspython's reading of the same bytes, record by record in message order.
+        m = dns.message.from_wire(want, one_rr_per_rrset=True)
+        assert m.id == qid and m.rcode() == rcode and m.opcode() == 0
+        assert m.flags & (dns.flags.QR | dns.flags.AA | dns.flags.RD | dns.flags.RA | dns.flags.TC) \
+            == dns.flags.QR | (dns.flags.AA * aa) | (dns.flags.RD * rd) | (dns.flags.RA * ra)
+        assert [(text_of(r.name), r.rdtype, r.rdclass) for r in m.question] == [(norm(qname), qtype, 1)]
+        for section, sent in zip((m.answer, m.authority, m.additional), sections):
+            got = [(int(r.rdtype), text_of(r.name), r.ttl, data_of(r[0]).hex()) for r in section]
+            assert got == [(t, norm(o), ttl, d.hex()) for t, o, d, ttl in sent], line
+        compressed += b"\xc0" in want[12:]
+        left_out += sum(map(len, sections)) < len(items)
+        rotated += any(send_order(recs, builds) != recs
+                       for recs in ([i[1:] for i in items if i[0] == sec] for sec in (2, 3, 4)))
+    assert compressed > 200 and left_out > 20 and rotated > 20, (compressed, left_out, rotated)
 
 
 # ---- ZipName against the compression algorithm, transcribed literally ---------------------
