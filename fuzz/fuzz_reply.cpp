@@ -1,5 +1,5 @@
 // The reply record decoder on arbitrary messages: every kept record has its type's data form,
-// and the kept records, encoded again as the reply builder does, decode to the same records.
+// and the kept records, written again by the server's reply writer, decode to the same records.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -7,6 +7,7 @@
 
 #include "core/modDNS.h"
 #include "fuzz/fuzz_check.h"
+#include "server/resolver/clDNSRequest.h"
 
 using namespace modDNS;
 
@@ -55,33 +56,24 @@ void CheckForm(const clDNSRecord& r) {
     FUZZ_CHECK(!RecordText(r).empty());
 }
 
-// Encodes a record's RDATA as the reply builder does; false when a name cannot be encoded.
-bool Rdata(const std::string& msg, const clDNSRecord& r, ZipIndex& ix, std::string& out) {
-    auto name = [&](std::string_view n) {
-        const std::string z = ZipName(msg, n, ix);
-        out += z;
-        return !z.empty();
-    };
-    out.clear();
+// Whether the writer can put the record on the wire: every name in it has a wire form (a decoded
+// label may be longer than 63 characters).
+bool Writable(const clDNSRecord& r) {
+    if (!CanZipName(r.Name)) return false;
     switch (r.RecType) {
         case kTypeNS:
         case kTypeCNAME:
         case kTypePTR:
-            return name(r.Data);
+            return CanZipName(r.Data);
         case kTypeMX:
-            out = r.Data.substr(0, 2);
-            return name(std::string_view(r.Data).substr(2));
+            return CanZipName(std::string_view(r.Data).substr(2));
         case kTypeSRV:
-            out = r.Data.substr(0, 6);
-            return name(std::string_view(r.Data).substr(6));
+            return CanZipName(std::string_view(r.Data).substr(6));
         case kTypeSOA: {
-            auto soa = ParseSOAData(r.Data);
-            if (!name(soa->mname) || !name(soa->rname)) return false;
-            out += r.Data.substr(r.Data.size() - 20);
-            return true;
+            const auto soa = ParseSOAData(r.Data);
+            return CanZipName(soa->mname) && CanZipName(soa->rname);
         }
         default:
-            out = r.Data;
             return true;
     }
 }
@@ -106,46 +98,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(complete || a.TC);
     const size_t kept = a.Section2.size() + a.Section3.size() + a.Section4.size();
     FUZZ_CHECK(static_cast<size_t>(c.kept) == kept);
-    std::vector<RecordRef> all;
     for (int s = 2; s <= 4; ++s) {
         for (const RecordRef& r : *a.Section(s)) {
             FUZZ_CHECK(r);
             CheckForm(*r);
-            all.push_back(r);
         }
     }
 
-    // Encode the kept records (those whose names the encoder takes) and decode them again.
-    std::string out = std::string("\x12\x34\x84\x00\x00\x00", 6);
-    std::vector<RecordRef> sent;
-    std::string body;
-    ZipIndex ix;
-    std::string m = out + std::string(6, '\0');
-    for (const RecordRef& r : all) {
-        const size_t mark = m.size();
-        const std::string owner = ZipName(m, r->Name, ix);
-        if (owner.empty()) continue;
-        m += owner;
-        AppendShortL(m, r->RecType);
-        AppendShortL(m, 1);
-        m += MakeLong(r->TTL(kNow));
-        std::string rd;
-        if (!Rdata(m, *r, ix, rd) || rd.size() > 65535) {
-            m.resize(mark);
-            continue;
+    // Write the kept records again with the header and question of this message, and read them.
+    clDNSAnswer out;
+    out.AA = a.AA;
+    out.RCode = a.RCode;
+    out.RA = size > 3 && (data[3] & 0x80) != 0;
+    const bool rd = size > 2 && (data[2] & 0x01) != 0;
+    const std::string qname = CanZipName(a.RqName) && !a.RqName.empty() ? a.RqName : ".";
+    std::vector<RecordRef> want[3];
+    for (int s = 2; s <= 4; ++s) {
+        *out.Section(s) = *a.Section(s);
+        for (const RecordRef& r : *a.Section(s)) {
+            if (Writable(*r)) want[s - 2].push_back(r);
         }
-        AppendShortL(m, static_cast<int64_t>(rd.size()));
-        m += rd;
-        sent.push_back(r);
     }
-    m.replace(6, 2, MakeShortL(static_cast<int64_t>(sent.size()) & 0x7FFF));
-    if (sent.size() > 0x7FFF) return 0;
+    ReplyScratch scratch;
+    const std::string m =
+        clDNSRequest::BuildMessage({a.Id, rd, qname, a.RqType}, out, kNow, scratch, nullptr);
+    FUZZ_CHECK(m.size() >= 12);
+    FUZZ_CHECK(static_cast<uint8_t>(m[2]) == (0x80 | (out.AA ? 0x04 : 0) | (rd ? 0x01 : 0)));
+    FUZZ_CHECK(static_cast<uint8_t>(m[3]) == ((out.RA ? 0x80 : 0) | out.RCode));
     clDNSAnswer b;
     FUZZ_CHECK(DecodeReply(m, b, kNow));
-    FUZZ_CHECK(b.Section2.size() == sent.size());
-    for (size_t i = 0; i < sent.size(); ++i) {
-        FUZZ_CHECK(b.Section2[i]->SameAs(*sent[i]));
-        FUZZ_CHECK(b.Section2[i]->mTTL == sent[i]->mTTL);
+    FUZZ_CHECK(b.Id == a.Id && b.RqName == qname && b.RqType == a.RqType && !b.TC);
+    for (int s = 2; s <= 4; ++s) {
+        // A new record's round-robin counter is 0: the first reply keeps the section's order.
+        const RecordList& got = *b.Section(s);
+        FUZZ_CHECK(got.size() == want[s - 2].size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            FUZZ_CHECK(got[i]->SameAs(*want[s - 2][i]));
+            FUZZ_CHECK(got[i]->mTTL == want[s - 2][i]->mTTL);
+        }
     }
     return 0;
 }

@@ -9,6 +9,8 @@ foreach(t fuzz_names fuzz_reply fuzz_zipname)
     add_test(NAME fuzz_replay_${t} COMMAND replay_${t} ${_kest_fuzz_dir}/corpus/${t})
     set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS unit TIMEOUT 300)
 endforeach()
+# The reply target writes with the server's own reply writer.
+target_link_libraries(replay_fuzz_reply PRIVATE kestresolver)
 
 # The zone file reader's corpus (corpus/zonefile).
 add_executable(replay_zonefile_fuzz ${_kest_fuzz_dir}/zonefile_fuzz.cpp ${_kest_fuzz_dir}/replay_main.cpp)
