@@ -1,6 +1,6 @@
 // A line-oriented probe of the codec for tests/core/test_codec_dnspython.py. One command a line,
 // one answer a line (or several, ended by "END"):
-//   D <hexmsg>                 decode a reply: "Q <rqname> <rqtype>", one
+//   D <hexmsg>                 decode a reply: "Q <rqname> <rqtype> <id> <aa> <tc> <rcode>", one
 //                              "R <sec> <name> <type> <ttl> <hexdata>" per kept record, then
 //                              "END <1 complete | 0 incomplete>"
 //   U <hexmsg> <offset>        UnzipName: "U <name>" ("U -" for the root's empty text)
@@ -97,7 +97,8 @@ int main() {
             const std::string msg = Unhex(h);
             clDNSAnswer a;
             const bool ok = DecodeReply(msg, a, kNow);
-            std::cout << "Q " << (a.RqName.empty() ? "-" : a.RqName) << ' ' << a.RqType << '\n';
+            std::cout << "Q " << (a.RqName.empty() ? "-" : a.RqName) << ' ' << a.RqType << ' '
+                      << a.Id << ' ' << a.AA << ' ' << a.TC << ' ' << a.RCode << '\n';
             for (int sec = 2; sec <= 4; ++sec) {
                 for (const RecordRef& r : *a.Section(sec)) {
                     std::cout << "R " << sec << ' ' << r->Name << ' ' << r->RecType << ' '

@@ -153,6 +153,8 @@ def rand_reply(rng):
     q = dns.message.make_query(rand_name(rng, bad_ok=False), rng.choice([1, 2, 15, 255]))
     r = dns.message.make_response(q)
     r.flags |= dns.flags.AA if rng.random() < 0.5 else 0
+    r.flags |= dns.flags.TC if rng.random() < 0.1 else 0
+    r.set_rcode(rng.choice([0, 0, 0, 2, 3, 5]))
     for section in (r.answer, r.authority, r.additional):
         used = set()  # dnspython would merge a second rrset of a name and type (and its TTL)
         for _ in range(rng.randint(0, 5)):
@@ -210,7 +212,10 @@ def test_decoder_matches_dnspython_on_random_replies(probe):
         assert complete
         want = expected_records(wire)
         assert got == want, r.to_text()
-        assert q[1] == text_of(r.question[0].name)
+        # The header as read: question, ID, AA, TC (the flag: nothing was cut) and RCODE.
+        assert q[1:] == [text_of(r.question[0].name), str(r.question[0].rdtype), str(r.id),
+                         str(int(bool(r.flags & dns.flags.AA))),
+                         str(int(bool(r.flags & dns.flags.TC))), str(r.rcode())]
         kinds.update(t for _, _, t, _, _ in want)
     assert kinds == set(KEPT)
 
@@ -265,6 +270,7 @@ def test_cut_replies_are_incomplete_and_keep_the_whole_records_before_the_cut(pr
             q, got, complete = decoded_records(probe, wire[:cut])
             # Every count the header gives must be met: only the whole message is complete.
             assert complete == (cut == len(wire)), cut
+            assert complete or q[5] == "1", cut  # an incomplete reply counts as truncated
             want = expected_records(whole_records_before(wire, cut)) if cut >= ends[0] else []
             assert got == want, cut
             cuts += 1
