@@ -69,10 +69,11 @@ std::string Build(std::istringstream& in) {
             f.push_back(item.substr(from, c - from));
         }
         f.push_back(item.substr(from));
-        if (f.size() != 5) return "?";
+        RecordList* section = f.size() == 5 ? reply.Section(std::stoi(f[0])) : nullptr;
+        if (!section) return "?";
         const auto field = [](const std::string& h) { return h == "-" ? std::string() : Unhex(h); };
-        reply.Section(std::stoi(f[0]))
-            ->push_back(MakeRecord(field(f[2]), std::stoi(f[1]), field(f[3]), std::stoi(f[4]), kNow));
+        section->push_back(
+            MakeRecord(field(f[2]), std::stoi(f[1]), field(f[3]), std::stoi(f[4]), kNow));
     }
     ReplyScratch scratch;
     std::string msg;

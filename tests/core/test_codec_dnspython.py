@@ -350,7 +350,7 @@ def rdata_literal(msg, t, data):
     if t in (2, 5, 12):
         return z(data)
     if t == 6:
-        mname, rname, nums = data[:-20].split(b"\0")[:3]
+        mname, rname = data[:-20].split(b"\0")[:2]
         m, r = z(mname), z(rname)
         return None if m is None or r is None else m + r + data[-20:]
     if t in (15, 33):
