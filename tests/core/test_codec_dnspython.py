@@ -2,8 +2,9 @@
 
 Random replies built with dnspython (compressed names, every kept type, other types and classes,
 names our decoder must refuse) are decoded by the C++ probe and compared with dnspython's own
-view; replies built by our encoder are decoded by dnspython and compared with what was encoded;
-ZipName is compared byte for byte with a literal Python transcription of the compression algorithm.
+view, whole and cut anywhere; replies written by the server's own reply writer are compared byte
+for byte with the message layout built here and decoded by dnspython; ZipName is compared byte for
+byte with a literal Python transcription of the compression algorithm.
 
 The probe executable is given by --probe=PATH or the environment variable KEST_CODEC_PROBE.
 """
@@ -262,7 +263,7 @@ def test_cut_replies_are_incomplete_and_keep_the_whole_records_before_the_cut(pr
     for _ in range(100):
         wire = rand_reply(rng).to_wire()
         ends, _ = record_ends(wire)
-        # Anywhere, on a record's last byte or its first, and the whole message.
+        # Anywhere, at each record's end and one byte past it, and the whole message.
         points = {rng.randint(12, len(wire)), len(wire), len(wire) - 1}
         for e in ends[:-1]:
             points.update((e, e + 1))
