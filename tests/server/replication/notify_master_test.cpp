@@ -76,6 +76,17 @@ TEST_F(NotifyIn, KnownZoneIsAcknowledgedAndCheckedAtOnce) {
     EXPECT_NEAR((store_.GetZone("sec.example.")->NextRefresh - clock_.Now()) * 86400, 600, 1e-3);
 }
 
+TEST_F(NotifyIn, ZoneRemovedWhileEventsRanIsNotQueued) {
+    LoadSecondary();
+    modReplication::clNotifyIn in(store_, client_,
+                                  modReplication::NotifyInHost{
+                                      &sender_, {}, {}, [this] { store_.UnloadZone("sec.example."); }});
+    in.ProcNotify("10.0.0.9", 53, "sec.example.", Notify(3, "sec.example."));
+    EXPECT_EQ(sender_.sent.size(), 1u);
+    EXPECT_TRUE(net_.udp.empty());
+    EXPECT_TRUE(client_.Queue().empty());
+}
+
 TEST_F(NotifyIn, UnknownZoneGetsServerFailure) {
     const std::string request = Notify(7, "nope.example.");
     notifyIn_.ProcNotify("10.0.0.9", 53, "nope.example.", request);

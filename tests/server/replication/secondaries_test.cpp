@@ -262,6 +262,24 @@ TEST_F(Client, TransferOverItsDeadlineFails) {
     EXPECT_EQ(store_.GetZone("sec.example.")->SOASerial, 100u);
 }
 
+TEST_F(Client, TransferOverItsSizeCapFails) {
+    LoadSecondary();
+    StartTransfer();
+    // Messages the walker passes over (server failure), 64 KiB each, past 64 MiB in all.
+    std::string filler = Reply(client_.SoaID, "sec.example.", 252, {}, 2);
+    filler.resize(65000, '\0');
+    const std::string framed = Framed(filler);
+    size_t sent = 0;
+    while (client_.State == 3 && sent <= (size_t{64} << 20)) {
+        client_.OnData(framed);
+        sent += framed.size();
+    }
+    EXPECT_EQ(client_.State, 0);
+    EXPECT_GT(sent, (size_t{64} << 20) - framed.size());
+    EXPECT_EQ(log_.back(), "Failed to receive Zone Transfer from 10.0.0.9 for sec.example.");
+    EXPECT_EQ(store_.GetZone("sec.example.")->Records.size(), 2u);
+}
+
 TEST_F(Client, QueueHoldsEachZoneOnceAndSkipsPrimaryZones) {
     LoadSecondary("a.example.");
     LoadSecondary("b.example.");
