@@ -38,7 +38,10 @@ KNOT_IP, KEST_IP, BIND_IP = "127.0.0.3", "127.0.0.1", "127.0.0.4"
 
 
 def enter_namespace():
-    os.unshare(os.CLONE_NEWNET)
+    """Runs the rest of this script again inside a new network namespace (unshare -n)."""
+    if os.environ.get("KEST_XFRIN_NETNS") != "1":
+        env = dict(os.environ, KEST_XFRIN_NETNS="1")
+        os.execvpe("unshare", ["unshare", "-n", sys.executable, *sys.argv], env)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
