@@ -29,7 +29,8 @@ class IZtsNet {
   public:
     virtual ~IZtsNet() = default;
     // The SOA query, over the server's UDP socket.
-    virtual bool SendUdp(const std::string& data, const std::string& ip, SocketFailure& failure) = 0;
+    virtual bool SendUdp(const std::string& data, const std::string& ip,
+                         SocketFailure& failure) = 0;
     // Starts connecting the client's TCP socket; OnConnect, OnData, OnClose and OnError of the
     // client follow. False when it failed at once.
     virtual bool Connect(const std::string& ip, SocketFailure& failure) = 0;

@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kLogEvent = 0;
 
-std::string Shown(const std::string& name) { return name == "." ? "<root>" : name; }
+std::string Shown(const std::string& name) {
+    return name == "." ? "<root>" : name;
+}
 
 std::string Trim(std::string_view s) {
     const size_t b = s.find_first_not_of(" \t\r\n");
@@ -25,7 +27,9 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(b, e - b + 1));
 }
 
-int64_t WholeSeconds(double days) { return static_cast<int64_t>(std::llround(days * 86400.0)); }
+int64_t WholeSeconds(double days) {
+    return static_cast<int64_t>(std::llround(days * 86400.0));
+}
 
 // A file's modification time in whole seconds (days, UTC). Throws when it cannot be read.
 double FileTime(const std::filesystem::path& path) {
@@ -59,7 +63,9 @@ clMasterList::clMasterList(clDNSAuthData& store, std::filesystem::path programDi
                            std::function<void()> pump)
     : store_(store), programDir_(std::move(programDir)), pump_(std::move(pump)) {}
 
-double clMasterList::ToLocal(double utc) const { return store_.Clock().ToLocal(utc); }
+double clMasterList::ToLocal(double utc) const {
+    return store_.Clock().ToLocal(utc);
+}
 
 double clMasterList::FromLocal(double local) const {
     const double now = store_.Clock().Now();

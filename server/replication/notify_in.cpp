@@ -7,7 +7,9 @@ namespace {
 
 constexpr int kLogEvent = 0;
 
-std::string Shown(const std::string& name) { return name == "." ? "<root>" : name; }
+std::string Shown(const std::string& name) {
+    return name == "." ? "<root>" : name;
+}
 
 }  // namespace
 
@@ -23,8 +25,8 @@ bool clNotifyIn::Send(const std::string& reply, const std::string& ip, int32_t p
     if (!host_.sender) return true;
     IDatagramSender::Failure failure;
     if (host_.sender->SendTo(reply, ip, static_cast<uint16_t>(port), "", failure)) return true;
-    store_.AddLine(kLogEvent, "ProcNotify WS Error " + std::to_string(failure.number) + " " +
-                                  failure.text);
+    store_.AddLine(kLogEvent,
+                   "ProcNotify WS Error " + std::to_string(failure.number) + " " + failure.text);
     return false;
 }
 
@@ -36,8 +38,7 @@ void clNotifyIn::ProcNotify(const std::string& ip, int32_t port, const std::stri
         reply[2] = static_cast<char>(static_cast<unsigned char>(reply[2]) | 0x80);
         if (!store_.GetZone(zoneName)) {
             store_.AddLine(kLogEvent, "Sending answer to " + ip +
-                                          " about Zone Update Notification for " +
-                                          Shown(zoneName));
+                                          " about Zone Update Notification for " + Shown(zoneName));
             store_.AddLine(kLogEvent, "-> Header: Server Failure (Unknown Zone)");
             reply[3] = 2;
             Send(reply, ip, port);

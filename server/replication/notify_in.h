@@ -7,16 +7,16 @@
 #include <string_view>
 
 #include "server/authority/clDNSAuthData.h"
-#include "server/resolver/clDNSRequest.h"
 #include "server/replication/ctlZTS.h"
+#include "server/resolver/clDNSRequest.h"
 
 namespace modReplication {
 
 struct NotifyInHost {
-    IDatagramSender* sender = nullptr;                 // the server's UDP socket
-    std::function<ITcpAnswerSink*()> tcp;              // the TCP connections; may give null
+    IDatagramSender* sender = nullptr;     // the server's UDP socket
+    std::function<ITcpAnswerSink*()> tcp;  // the TCP connections; may give null
     std::function<void(int icon)> doTray;
-    std::function<void()> pump;                        // lets pending events run once
+    std::function<void()> pump;  // lets pending events run once
 };
 
 class clNotifyIn {

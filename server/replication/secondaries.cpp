@@ -14,7 +14,9 @@ namespace {
 
 constexpr int kLogEvent = 0;
 
-double Seconds(double s) { return s / 86400.0; }
+double Seconds(double s) {
+    return s / 86400.0;
+}
 
 modZoneFile::ZoneFileHeader HeaderOf(const clZone& zone) {
     modZoneFile::ZoneFileHeader h;

@@ -65,8 +65,12 @@ void ZtsSocketNet::Close() {
     closed_ = std::move(conn_);
 }
 
-void ZtsSocketNet::StartTimer() { timer_->Start(); }
-void ZtsSocketNet::StopTimer() { timer_->Stop(); }
+void ZtsSocketNet::StartTimer() {
+    timer_->Start();
+}
+void ZtsSocketNet::StopTimer() {
+    timer_->Stop();
+}
 
 // ---- The secondary side ------------------------------------------------------------------------
 
@@ -78,9 +82,10 @@ clSecondarySide::clSecondarySide(clDNSAuthData& store, clReplicationIds& ids, Se
       net_(sender_),
       client_(net_, ids, *host_.clock, host_.log, host_.running, host_.doTray),
       secondaries_(store, client_),
-      notifyIn_(store, client_,
-                NotifyInHost{.sender = sender, .tcp = host_.tcp, .doTray = host_.doTray,
-                             .pump = host_.pump}),
+      notifyIn_(
+          store, client_,
+          NotifyInHost{
+              .sender = sender, .tcp = host_.tcp, .doTray = host_.doTray, .pump = host_.pump}),
       masterList_(store, host_.programDir, host_.pump) {
     net_.SetClient(&client_);
     ZtsZones zones;
@@ -93,7 +98,9 @@ clSecondarySide::clSecondarySide(clDNSAuthData& store, clReplicationIds& ids, Se
     client_.SetZones(std::move(zones));
 }
 
-clSecondarySide::~clSecondarySide() { net_.SetClient(nullptr); }
+clSecondarySide::~clSecondarySide() {
+    net_.SetClient(nullptr);
+}
 
 void clSecondarySide::Attach(clReplication& replication) {
     replication.procNotify = [this](const std::string& ip, int32_t port, const std::string& name,

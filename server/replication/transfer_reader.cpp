@@ -132,8 +132,7 @@ bool clTransferReader::Keep(const std::string& owner, int32_t type, int32_t ttl,
             std::string_view part = rdata;
             const std::string mname = modDNS::ExtractName(message, part, true);
             const std::string rname = modDNS::ExtractName(message, part, true);
-            if (mname == kIncomplete || rname == kIncomplete || part.size() < 20)
-                return false;
+            if (mname == kIncomplete || rname == kIncomplete || part.size() < 20) return false;
             data = mname;
             data.push_back('\0');
             data += rname;

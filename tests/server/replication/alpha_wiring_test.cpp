@@ -79,8 +79,7 @@ TEST_F(AlphaWiring, ReloadedSecondaryZoneIsCheckedAtOnceAndShutdownSavesItsTimer
     EXPECT_FALSE(Logged("Sending Zone Update Notification to 127.0.0.9 about sec.test."));
 
     a.CloseDown();
-    EXPECT_EQ(platform::ReadFile(home_ / "data" / "zonettl.dat").value_or("?"),
-              "sec.test.  0\r\n");
+    EXPECT_EQ(platform::ReadFile(home_ / "data" / "zonettl.dat").value_or("?"), "sec.test.  0\r\n");
     EXPECT_FALSE(fs::exists(home_ / "ml.dat"));
 }
 

@@ -78,9 +78,10 @@ TEST_F(NotifyIn, KnownZoneIsAcknowledgedAndCheckedAtOnce) {
 
 TEST_F(NotifyIn, ZoneRemovedWhileEventsRanIsNotQueued) {
     LoadSecondary();
-    modReplication::clNotifyIn in(store_, client_,
-                                  modReplication::NotifyInHost{
-                                      &sender_, {}, {}, [this] { store_.UnloadZone("sec.example."); }});
+    modReplication::clNotifyIn in(
+        store_, client_, modReplication::NotifyInHost{&sender_, {}, {}, [this] {
+                                                          store_.UnloadZone("sec.example.");
+                                                      }});
     in.ProcNotify("10.0.0.9", 53, "sec.example.", Notify(3, "sec.example."));
     EXPECT_EQ(sender_.sent.size(), 1u);
     EXPECT_TRUE(net_.udp.empty());
@@ -96,9 +97,10 @@ TEST_F(NotifyIn, UnknownZoneGetsServerFailure) {
     EXPECT_EQ(static_cast<unsigned char>(r[2]), 0xA4);
     EXPECT_EQ(r[3], 2);
     EXPECT_EQ(r.substr(4), request.substr(4));
-    EXPECT_EQ(log_, (std::vector<std::string>{
-                        "Sending answer to 10.0.0.9 about Zone Update Notification for nope.example.",
-                        "-> Header: Server Failure (Unknown Zone)"}));
+    EXPECT_EQ(log_,
+              (std::vector<std::string>{
+                  "Sending answer to 10.0.0.9 about Zone Update Notification for nope.example.",
+                  "-> Header: Server Failure (Unknown Zone)"}));
     EXPECT_TRUE(net_.udp.empty());
 }
 

@@ -29,7 +29,9 @@ namespace fs = std::filesystem;
 inline std::string U16(unsigned v) {
     return std::string{static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)};
 }
-inline std::string U32(uint32_t v) { return U16(v >> 16) + U16(v & 0xFFFF); }
+inline std::string U32(uint32_t v) {
+    return U16(v >> 16) + U16(v & 0xFFFF);
+}
 inline std::string Wire(const std::string& name) {
     std::string out;
     size_t start = 0;
@@ -126,17 +128,19 @@ class ReplicationTest : public ::testing::Test {
           data_(root_ / "data"),
           leases_(settings_, clock_, root_),
           store_(
-              settings_, clock_, [this](int kind, std::string_view t) {
+              settings_, clock_,
+              [this](int kind, std::string_view t) {
                   log_.emplace_back(t);
                   kinds_.push_back(kind);
               },
               leases_, data_),
-          client_(net_, ids_, clock_,
-                  [this](int kind, std::string_view t) {
-                      log_.emplace_back(t);
-                      kinds_.push_back(kind);
-                  },
-                  [this] { return running_; }),
+          client_(
+              net_, ids_, clock_,
+              [this](int kind, std::string_view t) {
+                  log_.emplace_back(t);
+                  kinds_.push_back(kind);
+              },
+              [this] { return running_; }),
           secondaries_(store_, client_) {
         fs::remove_all(root_);
         fs::create_directories(data_);

@@ -20,19 +20,20 @@ std::string SoaQuery(unsigned id, const std::string& zone = "sec.example.") {
 class Client : public ReplicationTest {
   protected:
     // The reply to the outstanding SOA query as intake decodes it.
-    clDNSAnswer SoaAnswer(uint32_t serial, unsigned id = 0, const std::string& owner = "sec.example.") {
-        const std::string m = Reply(id ? id : client_.SoaID, "sec.example.", 6,
-                                    {RR(owner, 6, 3600,
-                                        SoaRdata("ns1.sec.example.", "hm.sec.example.", serial,
-                                                 1800, 600, 86400, 300))});
+    clDNSAnswer SoaAnswer(uint32_t serial, unsigned id = 0,
+                          const std::string& owner = "sec.example.") {
+        const std::string m = Reply(
+            id ? id : client_.SoaID, "sec.example.", 6,
+            {RR(owner, 6, 3600,
+                SoaRdata("ns1.sec.example.", "hm.sec.example.", serial, 1800, 600, 86400, 300))});
         clDNSAnswer a;
         modDNS::DecodeReply(m, a, clock_.Now());
         return a;
     }
     std::string Soa(uint32_t serial, uint32_t refresh = 7200, uint32_t expire = 172800) {
-        return RR("sec.example.", 6, 3600,
-                  SoaRdata("ns1.sec.example.", "hm.sec.example.", serial, refresh, 900, expire,
-                           300));
+        return RR(
+            "sec.example.", 6, 3600,
+            SoaRdata("ns1.sec.example.", "hm.sec.example.", serial, refresh, 900, expire, 300));
     }
     // Brings the client to the point where the transfer request has gone out.
     void StartTransfer() {
@@ -95,9 +96,8 @@ TEST_F(Client, NewerSerialTransfersAtOnceWhileTheOldCopyKeepsAnswering) {
 
     client_.OnConnect();
     EXPECT_EQ(client_.State, 3);
-    const std::string request =
-        U16(2) + U16(0) + U16(1) + U16(0) + U16(0) + U16(0) + Wire("sec.example.") + U16(252) +
-        U16(1) + "MS";
+    const std::string request = U16(2) + U16(0) + U16(1) + U16(0) + U16(0) + U16(0) +
+                                Wire("sec.example.") + U16(252) + U16(1) + "MS";
     ASSERT_EQ(net_.tcp.size(), 1u);
     EXPECT_EQ(net_.tcp[0], Framed(request));
     EXPECT_EQ(log_.back(), "Sending Zone Transfer Request to 10.0.0.9 for sec.example.");
@@ -161,12 +161,14 @@ TEST_F(Client, DataThatDoesNotBelongIsDropped) {
     StartTransfer();
     const std::string m =
         Reply(client_.SoaID, "sec.example.", 252,
-              {Soa(102),
-               RR("www.other.example.", 1, 300, A(10, 0, 0, 66)),   // outside the zone
+              {Soa(102), RR("www.other.example.", 1, 300, A(10, 0, 0, 66)),  // outside the zone
                RR("short.sec.example.", 1, 300, std::string("\x0a\x00\x00", 3)),  // 3-byte A
-               RR("x.sec.example.", 5, 300, std::string("\x03" "a b\x00", 5)),   // blank in name
-               RR("x.sec.example.", 15, 300, U16(5)),                            // MX without name
-               RR("sec.example.", 99, 300, "abc"),                               // other type
+               RR("x.sec.example.", 5, 300,
+                  std::string("\x03"
+                              "a b\x00",
+                              5)),                     // blank in name
+               RR("x.sec.example.", 15, 300, U16(5)),  // MX without name
+               RR("sec.example.", 99, 300, "abc"),     // other type
                RR("ok.sec.example.", 16, 300, std::string("\x02hi", 3)), Soa(102)});
     client_.OnData(Framed(m));
     const auto zone = store_.GetZone("sec.example.");
@@ -178,14 +180,14 @@ TEST_F(Client, DataThatDoesNotBelongIsDropped) {
 TEST_F(Client, AFirstRecordOtherThanTheZonesSoaStoresNothing) {
     LoadSecondary();
     StartTransfer();
-    client_.OnData(Framed(Reply(client_.SoaID, "sec.example.", 252,
-                                {RR("www.sec.example.", 1, 300, A(10, 0, 0, 9)), Soa(102),
-                                 Soa(102)})));
-    client_.OnData(Framed(Reply(client_.SoaID, "sec.example.", 252,
-                                {RR("other.example.", 6, 300,
-                                    SoaRdata("a.other.example.", "b.other.example.", 1, 2, 3, 4,
-                                             5)),
-                                 Soa(102)})));
+    client_.OnData(
+        Framed(Reply(client_.SoaID, "sec.example.", 252,
+                     {RR("www.sec.example.", 1, 300, A(10, 0, 0, 9)), Soa(102), Soa(102)})));
+    client_.OnData(
+        Framed(Reply(client_.SoaID, "sec.example.", 252,
+                     {RR("other.example.", 6, 300,
+                         SoaRdata("a.other.example.", "b.other.example.", 1, 2, 3, 4, 5)),
+                      Soa(102)})));
     EXPECT_EQ(client_.State, 3);
     EXPECT_TRUE(net_.timer);
     client_.OnTimer();
