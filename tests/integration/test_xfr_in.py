@@ -3,9 +3,6 @@ transferred, written to data/ in the server's layout, answered with authority; a
 the primary plus its NOTIFY brings the new data; a stopped primary leaves the copy answering until
 it expires; zonettl.dat carries the lifetime across a restart."""
 import re
-import shutil
-import tempfile
-import time
 from pathlib import Path
 
 import dns.flags
@@ -13,26 +10,10 @@ import dns.rdatatype
 import dns.zone
 import pytest
 
-from xfr_in_peers import (KEST_IP, Primary, ScriptedPrimary, answers, ask, kest_settings,
-                          secondary_file, tcp_served, wait_until, zone_text)
+from xfr_in_peers import (KEST_IP, ZONE, Primary, ScriptedPrimary, answers, ask, folder,  # noqa: F401
+                          kest_settings, records, start_secondary, tcp_served, wait_until,
+                          zone_text)
 
-ZONE = "sec.test."
-
-
-def records(version):
-    """The zone's records at a version: a few of each type the server keeps."""
-    out = [
-        "www 300 IN A 192.0.2.1",
-        "www 300 IN A 192.0.2.2",
-        "@ 600 IN MX 10 mail",
-        "mail 300 IN A 192.0.2.25",
-        "ftp 300 IN CNAME www",
-        'txt 300 IN TXT "version" "%d"' % version,
-        "_sip._tcp 300 IN SRV 10 20 5060 www",
-        "deep.sub 300 IN A 192.0.2.9",
-        f"v{version} 300 IN A 192.0.2.{100 + version}",
-    ]
-    return out
 
 
 def expected_answers(text, origin):
@@ -74,20 +55,6 @@ def check_layout(path, primary_ip, serial):
     return body
 
 
-@pytest.fixture
-def folder():
-    d = tempfile.mkdtemp(prefix="kest-xfrin-")
-    yield Path(d)
-    shutil.rmtree(d, ignore_errors=True)
-
-
-def start_secondary(kestserv, kest_home, primary_ip, zone=ZONE, extra=""):
-    (kest_home / "data" / (zone + "dns")).write_bytes(secondary_file(primary_ip))
-    k = kestserv()
-    k.write_ini(kest_settings(extra))
-    return k.start()
-
-
 @pytest.mark.parametrize("kind,ip", [("bind", "127.0.0.2"), ("knot", "127.0.0.3")])
 def test_secondary_of_a_real_primary(kind, ip, netns, kestserv, kest_home, folder):
     primary = Primary(kind, ip, ZONE, folder)
@@ -120,47 +87,6 @@ def test_secondary_of_a_real_primary(kind, ip, netns, kestserv, kest_home, folde
         assert not answers(ask("v1.sec.test.", "A"))
     finally:
         primary.stop()
-
-
-def test_stopped_primary_copy_answers_until_it_expires(netns, kestserv, kest_home, folder):
-    primary = Primary("bind", "127.0.0.2", ZONE, folder)
-    # Expire 20 s: the copy's lifetime ends before the next once-a-minute check.
-    primary.write_zone(zone_text(ZONE, 7, records(1), refresh=3600, retry=600, expire=20))
-    primary.start()
-    k = start_secondary(kestserv, kest_home, "127.0.0.2")
-    k.wait_for(r"Received Zone Transfer from 127\.0\.0\.2 for sec\.test\.", 30)
-    primary.stop()
-    r = ask("www.sec.test.", "A")
-    assert r.flags & dns.flags.AA and len(answers(r)) == 2
-    assert not any("Zone has expired" in l for l in k.lines)
-    k.wait_for(r"Zone has expired: sec\.test\.", 90)
-    r = ask("www.sec.test.", "A")
-    assert r is not None and not answers(r)
-    # The file keeps the header only, so a restart starts empty too.
-    assert (kest_home / "data" / "sec.test.dns").read_bytes() == b"; PrimaryIP 127.0.0.2\r\n"
-
-
-def test_zone_lifetime_survives_a_restart(netns, kestserv, kest_home, folder):
-    primary = Primary("bind", "127.0.0.2", ZONE, folder)
-    primary.write_zone(zone_text(ZONE, 3, records(1), expire=7200))
-    primary.start()
-    k = start_secondary(kestserv, kest_home, "127.0.0.2")
-    k.wait_for(r"Received Zone Transfer from 127\.0\.0\.2 for sec\.test\.", 30)
-    # Saved soon after it changed, not only at shutdown.
-    ttl = kest_home / "data" / "zonettl.dat"
-    wait_until(lambda: ttl.exists() and b"sec.test." in ttl.read_bytes(), 10, "zonettl.dat")
-    primary.stop()
-    assert k.stop() == 0
-    m = re.fullmatch(rb"sec\.test\.  (\d+)\r\n", ttl.read_bytes())
-    assert m and 7100 < int(m.group(1)) <= 7200, ttl.read_bytes()
-
-    # Started again with the primary gone: the copy answers at once and stays past the check.
-    k2 = kestserv()
-    k2.start()
-    k2.wait_for(r"Sending request to 127\.0\.0\.2 for SOA-record for sec\.test\.", 30)
-    r = ask("www.sec.test.", "A")
-    assert r.flags & dns.flags.AA and len(answers(r)) == 2
-    assert not any("Zone has expired" in l for l in k2.lines)
 
 
 def test_knot_100k_record_zone(netns, kestserv, kest_home, folder):

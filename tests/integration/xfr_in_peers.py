@@ -23,7 +23,13 @@ import dns.rcode
 import dns.rdatatype
 import dns.exception
 
+try:
+    import pytest
+except ImportError:  # the benchmark uses the primaries without pytest
+    pytest = None
+
 KEST_IP = "127.0.0.1"
+ZONE = "sec.test."
 
 
 def zone_text(zone, serial, records, refresh=3600, retry=600, expire=86400, minimum=60):
@@ -353,3 +359,34 @@ def tcp_served(zone, ip=KEST_IP, timeout=3.0):
         return True
     except (dns.exception.DNSException, OSError, EOFError):
         return False
+
+
+def records(version):
+    """The zone's records at a version: a few of each type the server keeps."""
+    out = [
+        "www 300 IN A 192.0.2.1",
+        "www 300 IN A 192.0.2.2",
+        "@ 600 IN MX 10 mail",
+        "mail 300 IN A 192.0.2.25",
+        "ftp 300 IN CNAME www",
+        'txt 300 IN TXT "version" "%d"' % version,
+        "_sip._tcp 300 IN SRV 10 20 5060 www",
+        "deep.sub 300 IN A 192.0.2.9",
+        f"v{version} 300 IN A 192.0.2.{100 + version}",
+    ]
+    return out
+
+
+if pytest is not None:
+    @pytest.fixture
+    def folder():
+        d = tempfile.mkdtemp(prefix="kest-xfrin-")
+        yield Path(d)
+        shutil.rmtree(d, ignore_errors=True)
+
+
+def start_secondary(kestserv, kest_home, primary_ip, zone=ZONE, extra=""):
+    (kest_home / "data" / (zone + "dns")).write_bytes(secondary_file(primary_ip))
+    k = kestserv()
+    k.write_ini(kest_settings(extra))
+    return k.start()
