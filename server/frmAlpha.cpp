@@ -8,6 +8,7 @@
 #include "server/dhcp/clLease.h"
 #include "server/intake.h"
 #include "server/reload_command.h"
+#include "server/replication/secondary_side.h"
 #include "server/resolver/cachefiles.h"
 #include "server/resolver/clDNSCache.h"
 #include "server/resolver/clDNSRequest.h"
@@ -63,6 +64,21 @@ frmAlpha::frmAlpha(HostServices host)
     cacheFiles_ = std::make_unique<clCacheFiles>(*cache_, zones_.get(), leases_.get(), settings,
                                                  Clock(), logFn, host_.programDir);
     sender_ = std::make_unique<UdpSocketSender>([this] { return dnsSocket_.get(); });
+    modReplication::SecondaryHost secondaryHost;
+    secondaryHost.clock = host_.clock;
+    secondaryHost.log = logFn;
+    secondaryHost.running = [this] { return Running; };
+    secondaryHost.doTray = [this](int icon) { DoTray(icon); };
+    secondaryHost.pump = [this] {
+        if (host_.pump) host_.pump->Pump();
+    };
+    secondaryHost.tcp = [this]() -> ITcpAnswerSink* {
+        return intake_ ? intake_->Resolver().tcp : nullptr;
+    };
+    secondaryHost.programDir = host_.programDir;
+    secondary_ = std::make_unique<modReplication::clSecondarySide>(
+        *zones_, ReplicationIds, std::move(secondaryHost), sender_.get());
+    secondary_->Attach(replication_);
     IntakeContext ctx;
     ctx.settings = &settings;
     ctx.clock = host_.clock;
@@ -77,6 +93,7 @@ frmAlpha::frmAlpha(HostServices host)
     ctx.totalRequests = &TotalRequests;
     ctx.secondCounts = &SecondCounts;
     ctx.programDir = host_.programDir;
+    ctx.soaClient = secondary_->SoaClient();
     intake_ = std::make_unique<RequestIntake>(std::move(ctx));
 }
 
@@ -187,6 +204,7 @@ bool frmAlpha::StartServer() {
         Running = true;
         SetStatus("Uptime...");
         DoTray(0);
+        secondary_->ServerStarted();
         return true;
     } catch (...) {
         kest::ReportError("modMain StartServer");
@@ -218,6 +236,7 @@ void frmAlpha::CloseDown() {
         if (settings.CacheReload) cacheFiles_->SaveCache(false);
         intake_->SaveBlocks();
         leases_->SaveLeases();
+        secondary_->SaveAtShutdown();
         log_.CloseFile();
     } catch (...) {
         kest::ReportError("modMain CloseDown");
@@ -237,6 +256,9 @@ void frmAlpha::Timer() {
         // Step 3.
         cache_->Purge();
 
+        // Step 4: secondary zones every minute, or the master directory.
+        if (Loaded) secondary_->Tick(LastSecondaryCheck);
+
         // Step 5: clear the count of the second that comes next.
         const kest::CivilTime t = kest::DaysToCivil(Clock().LocalNow());
         SecondCounts[static_cast<size_t>((t.second + 1) % 60)] = 0;
@@ -252,6 +274,7 @@ void frmAlpha::Timer() {
 
 void frmAlpha::LoadData() {
     zones_->LoadAll();
+    secondary_->AfterLoadAll();
     cacheFiles_->LoadPerm();
     if (settings.CacheReload) {
         AddLine(kLogEvent, "Loading Cache...");
@@ -272,6 +295,7 @@ void frmAlpha::SaveChangedState() {
     if (!Loaded) return;
     intake_->SaveBlocksIfChanged();
     leases_->SaveIfChanged();
+    secondary_->SaveChanged();
 }
 
 void frmAlpha::DoTray(int icon) {
@@ -322,8 +346,9 @@ void frmAlpha::OnReloadData(const platform::Datagram& d) {
                 break;
             case ReloadCommand::kReloadZone:
                 zones_->ReloadZone(cmd.zone);
-                // A secondary zone is queued for transfer by the replication component; a
-                // primary zone tells its secondaries.
+                // A secondary zone is checked against its primary; a primary zone tells its
+                // secondaries.
+                secondary_->ZoneReloaded(cmd.zone);
                 if (zones_->ZonePrimIP(cmd.zone).empty() && Running) zones_->Notify(cmd.zone);
                 break;
             case ReloadCommand::kNone:

@@ -22,6 +22,9 @@ class clLeases;
 class clDNSAuthData;
 class clDNSCache;
 class clCacheFiles;
+namespace modReplication {
+class clSecondarySide;
+}
 
 namespace platform {
 class UdpSocket;
@@ -83,6 +86,7 @@ public:
     clDNSCache& Cache() { return *cache_; }
     clCacheFiles& CacheFiles() { return *cacheFiles_; }
     RequestIntake& Intake() { return *intake_; }
+    modReplication::clSecondarySide& Secondary() { return *secondary_; }
     // IDs of SOA queries, transfer requests and NOTIFY messages.
     clReplicationIds ReplicationIds;
     clReplication& Replication() { return replication_; }
@@ -134,6 +138,7 @@ private:
     std::unique_ptr<clDNSCache> cache_;
     std::unique_ptr<clCacheFiles> cacheFiles_;
     std::unique_ptr<UdpSocketSender> sender_;
+    std::unique_ptr<modReplication::clSecondarySide> secondary_;  // before intake, which uses it
     std::unique_ptr<RequestIntake> intake_;
     std::unique_ptr<platform::UdpSocket> dnsSocket_;
     std::unique_ptr<platform::TcpListener> tcpListener_;

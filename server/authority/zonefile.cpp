@@ -751,6 +751,20 @@ std::vector<std::string> ServerZoneLines(std::string_view zoneName, const ZoneFi
     return lines;
 }
 
+bool RecordWritable(std::string_view zoneName, const clDNSRecord& rec) {
+    try {
+        const std::string origin = Origin(zoneName);
+        if (rec.RecType == modDNS::kTypeSOA) {
+            const auto soa = modDNS::ParseSOAData(rec.Data);
+            return soa && rec.mTTL >= 0 && WritableName(soa->mname) && WritableName(soa->rname) &&
+                   (rec.Name == origin || OwnerWord(origin, rec.Name));
+        }
+        return OwnerWord(origin, rec.Name) && RecordBody(origin, rec, false);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool WriteZoneLines(const std::filesystem::path& path, const std::vector<std::string>& lines,
                     const std::string& where) {
     try {

@@ -153,6 +153,10 @@ std::vector<std::string> EditorZoneLines(std::string_view zoneName, const ZoneFi
 std::vector<std::string> ServerZoneLines(std::string_view zoneName, const ZoneFileHeader& header,
                                          const std::vector<RecordRef>& records);
 
+// True when the server's writer keeps the record as a line of the zone's file (an SOA as the
+// "@" line): what a zone transfer may keep.
+bool RecordWritable(std::string_view zoneName, const clDNSRecord& rec);
+
 // Writes the lines with CR LF to path, replacing the file atomically (its folder is made when
 // missing). False after reporting the error under `where` (e.g. "clDNSAuthData GotZTransfer").
 bool WriteZoneLines(const std::filesystem::path& path, const std::vector<std::string>& lines,
