@@ -8,7 +8,7 @@
 #include "platform/application.h"
 #include "platform/prompt.h"
 #include "platform/tray.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using kest::test::ScopedEnv;
 

@@ -5,7 +5,7 @@
 
 #include <system_error>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using kest::test::TempDir;
 using platform::SplitLines;

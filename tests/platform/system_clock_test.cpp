@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "core/datetime.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using kest::test::ScopedEnv;
 
