@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <unistd.h>
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdlib>
@@ -11,7 +10,6 @@
 
 #include "platform/timer.h"
 #include "tests/platform/qt_env.h"
-
 
 namespace {
 int g_argc = 1;
@@ -30,7 +28,7 @@ TEST(Application, SignalsArriveAsCallbacksInTheLoop) {
     ASSERT_EQ(::raise(SIGHUP), 0);
     ASSERT_EQ(::raise(SIGTERM), 0);
     // Nothing runs inside the signal handler itself, nor before the loop runs.
-    kest::test::RunFor(20);
+    kest::test::RunTicks(1);
     EXPECT_TRUE(got.empty());
     QTimer::singleShot(0, [] { ::raise(SIGINT); });
     QTimer::singleShot(10000, [&] { app.Quit(1); });  // only if the signals never come
@@ -84,11 +82,11 @@ TEST(Application, SignalWaitsUntilAPumpingHandlerHasReturned) {
     size_t seenInside = 99;
     handler.OnTimeout = [&] {
         ::raise(SIGTERM);
-        // What a request handler does: let pending events run.
-        for (int i = 0; i < 50; ++i) {
-            QCoreApplication::processEvents();
-            ::usleep(200);
-        }
+        // What a request handler does: let pending events run, here until a timer has fired
+        // that is later than the first moment the signal could be looked at again.
+        bool late = false;
+        QTimer::singleShot(50, [&] { late = true; });
+        while (!late) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         seenInside = got.size();
     };
     handler.Start();
