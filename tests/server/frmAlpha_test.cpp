@@ -73,8 +73,9 @@ class AlphaTest : public ::testing::Test {
     }
 
     // A server made by Make, given its settings by configure and started by start on a DNS port
-    // probed free. The port may be taken before the server binds it (by its own reload socket
-    // on port 0, or by a test beside this one): such a start is thrown away and made again.
+    // probed free for UDP. That says nothing of TCP, where a closed connection of a test beside
+    // this one may still hold the port (TIME_WAIT), and the UDP port may be taken before the
+    // server binds it: such a start is thrown away and made again on another port.
     frmAlpha& Started(bool display = false, const std::function<void(frmAlpha&)>& configure = {},
                       void (frmAlpha::*start)() = &frmAlpha::Begin) {
         for (int attempt = 0; attempt < 20; ++attempt) {
