@@ -189,8 +189,15 @@ TEST_F(ActivityLogTest, EchoUnderAnEventLoopIsWrittenWhenTheLoopWaitsAndAtTheEnd
         log.AddLine(0, "one\x01");
         log.AddLine(0, "a longer line with a DEL \x7F and \xC3\xA9 in it");
         EXPECT_EQ(written(), "");  // held until the loop has nothing to do
+        // The loop waits between the ticks of a timer: the lines come out then, not after a
+        // fixed stretch of time (ten thousand ticks only end a test where they never come).
         QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        QTimer tick;
+        int ticks = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (!written().empty() || ++ticks >= 10000) loop.quit();
+        });
+        tick.start(2);
         loop.exec();
         EXPECT_EQ(written(),
                   "12:00:00   one?\n12:00:00   a longer line with a DEL ? and \xC3\xA9 in it\n");
