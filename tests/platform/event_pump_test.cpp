@@ -10,7 +10,8 @@
 #include "platform/timer.h"
 #include "tests/platform/qt_env.h"
 
-using kest::test::RunFor;
+using kest::test::RunTicks;
+using kest::test::RunUntil;
 
 TEST(EventPump, RunsPendingEventsAndBoundsItsNesting) {
     platform::EventPump pump(2, 0);
@@ -30,7 +31,7 @@ TEST(EventPump, RunsPendingEventsAndBoundsItsNesting) {
         };
         timers.back()->Start();
     }
-    RunFor(50);
+    ASSERT_TRUE(RunUntil([&] { return deepest >= 2 && pump.Skipped() > 0; }));
     for (auto& t : timers) t->Stop();
     EXPECT_EQ(deepest, 2);
     EXPECT_GT(pump.Skipped(), 0);
@@ -50,10 +51,11 @@ TEST(EventPump, IdleHookRunsWhileTheLoopWaitsUntilReleased) {
     int calls = 0;
     std::shared_ptr<void> hook = platform::WhenLoopIdle([&] { ++calls; });
     ASSERT_NE(hook, nullptr);
-    RunFor(20);
+    // The loop waits between the ticks of a timer.
+    RunTicks(2);
     EXPECT_GT(calls, 0);
     hook.reset();
     const int before = calls;
-    RunFor(20);
+    RunTicks(2);
     EXPECT_EQ(calls, before);
 }

@@ -1,11 +1,11 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <system_error>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/write_limit.h"
 
 using kest::test::TempDir;
 using platform::SplitLines;
@@ -23,13 +23,15 @@ TEST(Files, WriteFileAtomicReplacesWholeAndLeavesNoTemporaryFile) {
     // A folder that does not exist: an error, and nothing half-written anywhere.
     EXPECT_THROW(platform::WriteFileAtomic(dir.path() / "missing" / "x.ini", "x"),
                  std::system_error);
-    // A read-only folder cannot take the temporary file; the old file stays as it was.
-    if (::geteuid() != 0) {
-        ::chmod(dir.path().c_str(), 0555);
-        EXPECT_THROW(platform::WriteFileAtomic(file, "lost"), std::system_error);
-        ::chmod(dir.path().c_str(), 0755);
-        EXPECT_EQ(platform::ReadFile(file), "");
+    // A write that fails half-way leaves the old file as it was and no temporary file.
+    platform::WriteFileAtomic(file, "kept\r\n");
+    {
+        kest::test::ScopedWriteLimit limit(2);
+        ASSERT_TRUE(limit.Active());
+        EXPECT_THROW(platform::WriteFileAtomic(file, "lost\r\n"), std::system_error);
     }
+    EXPECT_EQ(platform::ReadFile(file), "kept\r\n");
+    EXPECT_EQ(platform::ListFiles(dir.path()), std::vector<std::filesystem::path>{file});
     EXPECT_FALSE(platform::ReadFile(dir.path() / "absent").has_value());
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using kest::test::ScopedEnv;
 

@@ -43,9 +43,16 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-void RunFor(int ms) {
+void RunTicks(int intervalMs, int times) {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(intervalMs);
+    int fired = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (++fired >= times) loop.quit();
+    });
+    ticker.start();
     loop.exec();
 }
 

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "platform/files.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using kest::test::ScopedEnv;
 using kest::test::TempDir;

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -13,7 +14,7 @@
 #include "platform/event_pump.h"
 #include "tests/platform/qt_env.h"
 
-using kest::test::RunFor;
+using kest::test::RunTicks;
 using kest::test::RunUntil;
 using namespace platform;
 
@@ -34,13 +35,6 @@ std::string Pattern(size_t size) {
     std::string s(size, '\0');
     for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     return s;
-}
-
-// A port nobody listens on: bound, then released.
-uint16_t FreeTcpPort() {
-    TcpListener l;
-    EXPECT_TRUE(l.Bind("127.0.0.1", 0));
-    return l.LocalPort();
 }
 
 }  // namespace
@@ -182,18 +176,20 @@ TEST(UdpSocket, PumpInsideAHandlerDeliversTheNextDatagramOnce) {
         events.push_back("begin " + d.data);
         if (d.data == "first") {
             EXPECT_TRUE(client.SendTo("second", "127.0.0.1", server.LocalPort()));
-            for (int i = 0; i < 200 && events.size() < 3; ++i) {
-                pump.Pump();
-                ::usleep(500);
-            }
+            // Pump until the second datagram has been handled inside this one.
+            QElapsedTimer waited;
+            waited.start();
+            while (events.size() < 3 && waited.elapsed() < 30000) pump.Pump();
         }
         events.push_back("end " + d.data);
     };
     ASSERT_TRUE(client.SendTo("first", "127.0.0.1", server.LocalPort()));
     ASSERT_TRUE(RunUntil([&] { return events.size() >= 4; }));
-    RunFor(20);
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"begin first", "begin second", "end second", "end first"}));
+    // A datagram sent after them comes after them, and nothing was delivered twice.
+    ASSERT_TRUE(client.SendTo("last", "127.0.0.1", server.LocalPort()));
+    ASSERT_TRUE(RunUntil([&] { return events.size() >= 6; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"begin first", "begin second", "end second",
+                                                "end first", "begin last", "end last"}));
 }
 
 TEST(UdpSocket, HandlerMayCloseOrDestroyItsSocket) {
@@ -209,7 +205,7 @@ TEST(UdpSocket, HandlerMayCloseOrDestroyItsSocket) {
     };
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(client.SendTo("x", "127.0.0.1", port));
     ASSERT_TRUE(RunUntil([&] { return seen > 0; }));
-    RunFor(30);
+    RunTicks(1);
     EXPECT_EQ(seen, 1);
 
     UdpSocket again;
@@ -221,7 +217,7 @@ TEST(UdpSocket, HandlerMayCloseOrDestroyItsSocket) {
     };
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(client.SendTo("x", "127.0.0.1", again.LocalPort()));
     ASSERT_TRUE(RunUntil([&] { return seen > 0; }));
-    RunFor(30);
+    RunTicks(1);
     EXPECT_EQ(seen, 1);
     EXPECT_EQ(again.State(), kStateClosed);
 }
@@ -363,7 +359,10 @@ TEST(TcpConnection, KeepsWhatTheKernelDoesNotTakeAndWritesItLater) {
 }
 
 TEST(TcpConnection, RefusedConnectIsAnErrorButNotAReset) {
-    const uint16_t port = FreeTcpPort();
+    // Bound but not listening: nobody else can listen there, and connects are refused.
+    TcpListener notListening;
+    ASSERT_TRUE(notListening.Bind("127.0.0.1", 0));
+    const uint16_t port = notListening.LocalPort();
     TcpConnection client;
     std::vector<SocketError> errors;
     bool connected = false;
@@ -457,7 +456,7 @@ TEST(TcpConnection, HandlerMayDestroyItsConnection) {
     const std::string data = Pattern(1u << 20);
     ASSERT_EQ(::send(peer, data.data(), data.size(), 0), static_cast<ssize_t>(data.size()));
     ASSERT_TRUE(RunUntil([&] { return chunks > 0; }));
-    RunFor(30);
+    RunTicks(1);
     EXPECT_EQ(chunks, 1);
     ::close(peer);
 }

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "core/datetime.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 using kest::test::ScopedEnv;
 
@@ -36,7 +36,15 @@ TEST(SystemClock, UtcInWholeSecondsAndLocalTimeByTheZoneRules) {
     }
     ::tzset();
 
-    const int64_t m1 = clock.MonotonicMs();
-    const int64_t m2 = clock.MonotonicMs();
-    EXPECT_GE(m2, m1);
+    // Milliseconds of the monotonic clock, so a change of the wall clock cannot move it.
+    const auto monotonicMs = [] {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+    };
+    const int64_t monoBefore = monotonicMs();
+    const int64_t mono = clock.MonotonicMs();
+    const int64_t monoAfter = monotonicMs();
+    EXPECT_GE(mono, monoBefore);
+    EXPECT_LE(mono, monoAfter);
 }

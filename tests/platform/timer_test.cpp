@@ -6,7 +6,7 @@
 
 #include "tests/platform/qt_env.h"
 
-using kest::test::RunFor;
+using kest::test::RunTicks;
 using kest::test::RunUntil;
 
 TEST(Timer, SingleShotFiresOnceAndRepeatingUntilStopped) {
@@ -17,7 +17,7 @@ TEST(Timer, SingleShotFiresOnceAndRepeatingUntilStopped) {
     once.Start();
     EXPECT_TRUE(once.IsActive());
     ASSERT_TRUE(RunUntil([&] { return onceCount > 0; }));
-    RunFor(40);
+    RunTicks(5);
     EXPECT_EQ(onceCount, 1);
     EXPECT_FALSE(once.IsActive());
 
@@ -31,7 +31,7 @@ TEST(Timer, SingleShotFiresOnceAndRepeatingUntilStopped) {
     };
     repeating.Start();
     ASSERT_TRUE(RunUntil([&] { return count >= 3; }));
-    RunFor(30);
+    RunTicks(2);
     EXPECT_EQ(count, 3);
     EXPECT_FALSE(repeating.IsActive());
 
@@ -47,7 +47,7 @@ TEST(Timer, StoppedTimerDoesNotFireAndCallbackMayDestroyIt) {
     t.OnTimeout = [&] { ++fired; };
     t.Start();
     t.Stop();
-    RunFor(30);
+    RunTicks(1);
     EXPECT_EQ(fired, 0);
 
     auto owned = std::make_unique<platform::Timer>(1);
@@ -57,6 +57,6 @@ TEST(Timer, StoppedTimerDoesNotFireAndCallbackMayDestroyIt) {
     };
     owned->Start();
     ASSERT_TRUE(RunUntil([&] { return owned == nullptr; }));
-    RunFor(20);
+    RunTicks(1);
     EXPECT_EQ(fired, 1);
 }

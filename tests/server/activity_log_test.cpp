@@ -13,6 +13,7 @@
 #include "core/report.h"
 #include "platform/files.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using modMain::ActivityLog;
@@ -36,17 +37,11 @@ std::vector<std::string> V(const std::deque<std::string>& d) {
 class ActivityLogTest : public ::testing::Test {
   protected:
     ActivityLogTest() {
-        std::string tmpl = (fs::temp_directory_path() / "kest-log-XXXXXX").string();
-        dir_ = ::mkdtemp(tmpl.data());
         previousSink_ =
             kest::SetErrorSink([this](const std::string& where, const std::string&,
                                       const kest::RunError&) { reports_.push_back(where); });
     }
-    ~ActivityLogTest() override {
-        kest::SetErrorSink(previousSink_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    ~ActivityLogTest() override { kest::SetErrorSink(previousSink_); }
     std::string FileText(const std::string& date) {
         return platform::ReadFile(dir_ / "logs" / (date + ".log")).value_or("<none>");
     }
@@ -54,7 +49,8 @@ class ActivityLogTest : public ::testing::Test {
     // Local time is two hours ahead of UTC, so the day changes at 22:00 UTC.
     CountingClock clock_{kest::CivilToDays({2026, 3, 14, 10, 0, 0}), 7200};
     modMain::Settings settings_;
-    fs::path dir_;
+    kest::test::TempDir tmp_;
+    const fs::path dir_ = tmp_.path();
     std::vector<std::string> reports_;
     kest::ErrorSink previousSink_;
 };
@@ -193,8 +189,15 @@ TEST_F(ActivityLogTest, EchoUnderAnEventLoopIsWrittenWhenTheLoopWaitsAndAtTheEnd
         log.AddLine(0, "one\x01");
         log.AddLine(0, "a longer line with a DEL \x7F and \xC3\xA9 in it");
         EXPECT_EQ(written(), "");  // held until the loop has nothing to do
+        // The loop waits between the ticks of a timer: the lines come out then, not after a
+        // fixed stretch of time (ten thousand ticks only end a test where they never come).
         QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        QTimer tick;
+        int ticks = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            if (!written().empty() || ++ticks >= 10000) loop.quit();
+        });
+        tick.start(2);
         loop.exec();
         EXPECT_EQ(written(),
                   "12:00:00   one?\n12:00:00   a longer line with a DEL ? and \xC3\xA9 in it\n");

@@ -11,32 +11,15 @@
 
 #include "platform/files.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/recording_prompt.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using kest::RunError;
+using kest::test::RecordingPrompt;
 using modMain::ErrorReporter;
 
 namespace {
-
-struct RecordingPrompt : platform::IPrompt {
-    struct Box {
-        bool question;
-        Icon icon;
-        std::string title, text;
-    };
-    void Message(Icon icon, const std::string& title, const std::string& text) override {
-        boxes.push_back({false, icon, title, text});
-        if (during) during();
-    }
-    bool AskYesNo(Icon icon, const std::string& title, const std::string& text) override {
-        boxes.push_back({true, icon, title, text});
-        if (during) during();
-        return answer;
-    }
-    std::vector<Box> boxes;
-    bool answer = false;
-    std::function<void()> during;  // runs while the box is open
-};
 
 struct RecordingEventLog : platform::IEventLog {
     void Error(int id, const std::string& text) override {
@@ -64,20 +47,14 @@ void SetMtime(const fs::path& p, double utcDays) {
     ASSERT_EQ(::utime(p.c_str(), &t), 0);
 }
 
-fs::path MakeTempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "kest-report-XXXXXX").string();
-    const fs::path dir = ::mkdtemp(tmpl.data());
+// The program folder, with its data folder.
+fs::path WithDataFolder(const fs::path& dir) {
     fs::create_directory(dir / "data");
     return dir;
 }
 
 class ErrorReportTest : public ::testing::Test {
   protected:
-    ~ErrorReportTest() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
     modMain::ReportFacts Facts() {
         modMain::ReportFacts f;
         f.localIPs = [] { return std::vector<std::string>{"10.0.0.1", "192.168.1.2"}; };
@@ -108,7 +85,8 @@ class ErrorReportTest : public ::testing::Test {
     // Local time two hours ahead of UTC.
     kest::test::FakeClock clock_{kest::CivilToDays({2026, 3, 14, 10, 0, 0}), 7200};
     modMain::Settings settings_;
-    fs::path dir_ = MakeTempDir();
+    kest::test::TempDir tmp_;
+    fs::path dir_ = WithDataFolder(tmp_.path());
     modMain::ActivityLog log_{settings_, clock_, dir_};
     RecordingPrompt prompt_;
     RecordingEventLog events_;
@@ -286,7 +264,7 @@ TEST_F(ErrorReportTest, UserIsAskedAndYesOpensTheSupportFile) {
                   "Review the support file with notepad now ?");
     EXPECT_TRUE(launcher_.edited.empty());
 
-    prompt_.answer = true;
+    prompt_.defaultAnswer = true;
     Reporter().Report("", "", kBoom);
     ASSERT_EQ(prompt_.boxes.size(), 2u);
     EXPECT_EQ(prompt_.boxes[1].text.find("Module:"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,23 +17,13 @@
 #include "server/authority/clDNSAuthData.h"
 #include "server/resolver/clDNSCache.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/recording_prompt.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using modMain::frmAlpha;
 using modMain::HostServices;
-
-class Prompts : public platform::IPrompt {
-  public:
-    std::vector<std::string> shown;
-    void Message(Icon, const std::string&, const std::string& text) override {
-        shown.push_back(text);
-    }
-    bool AskYesNo(Icon, const std::string&, const std::string& text) override {
-        shown.push_back(text);
-        return false;
-    }
-};
 
 class TrayState : public platform::ITray {
   public:
@@ -53,7 +44,7 @@ QCoreApplication& App() {
     return app;
 }
 
-// A UDP port that nobody holds right now.
+// A UDP port that nobody held a moment ago.
 uint16_t FreePort() {
     platform::UdpSocket probe;
     EXPECT_TRUE(probe.Bind("127.0.0.1", 0));
@@ -62,20 +53,12 @@ uint16_t FreePort() {
 
 class AlphaTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        App();
-        home_ = std::filesystem::temp_directory_path() /
-                ("alpha-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(home_);
-        std::filesystem::create_directories(home_);
-    }
-    void TearDown() override {
-        alpha_.reset();
-        std::filesystem::remove_all(home_);
-    }
+    void SetUp() override { App(); }
+    void TearDown() override { alpha_.reset(); }
 
+    // The server object on 127.0.0.1, not started; its DNS port is set by the caller or Started.
     frmAlpha& Make(bool display = false) {
+        alpha_.reset();  // the old one puts back the error sink it found
         HostServices h;
         h.clock = &clock_;
         h.prompt = &prompts_;
@@ -85,8 +68,26 @@ class AlphaTest : public ::testing::Test {
         alpha_ = std::make_unique<frmAlpha>(h);
         alpha_->LoadSettings({});
         alpha_->settings.DNSBind = "127.0.0.1";
-        alpha_->settings.DNSPort = FreePort();
         alpha_->Log().OpenWindow();
+        return *alpha_;
+    }
+
+    // A server made by Make, given its settings by configure and started by start on a DNS port
+    // probed free for UDP. That says nothing of TCP, where a closed connection of a test beside
+    // this one may still hold the port (TIME_WAIT), and the UDP port may be taken before the
+    // server binds it: such a start is thrown away and made again on another port.
+    frmAlpha& Started(bool display = false, const std::function<void(frmAlpha&)>& configure = {},
+                      void (frmAlpha::*start)() = &frmAlpha::Begin) {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            prompts_ = {};
+            tray_ = {};
+            frmAlpha& a = Make(display);
+            a.settings.DNSPort = FreePort();
+            if (configure) configure(a);
+            (a.*start)();
+            if (a.Running) return a;
+        }
+        ADD_FAILURE() << "the DNS sockets never bound";
         return *alpha_;
     }
 
@@ -97,16 +98,15 @@ class AlphaTest : public ::testing::Test {
     }
 
     kest::test::FakeClock clock_;
-    Prompts prompts_;
+    kest::test::RecordingPrompt prompts_;
     TrayState tray_;
-    std::filesystem::path home_;
+    kest::test::TempDir dir_;
+    const std::filesystem::path home_ = dir_.path();
     std::unique_ptr<frmAlpha> alpha_;
 };
 
 TEST_F(AlphaTest, BeginBindsPublishesTheReloadPortAndStartsTheTimer) {
-    frmAlpha& a = Make();
-    a.settings.Name = "ns.example";
-    a.Begin();
+    frmAlpha& a = Started(false, [](frmAlpha& f) { f.settings.Name = "ns.example"; });
     ASSERT_TRUE(a.Running);
     EXPECT_EQ(Lines(),
               (std::vector<std::string>{"Program started.", "DNS service started on 127.0.0.1"}));
@@ -127,18 +127,20 @@ TEST_F(AlphaTest, BeginBindsPublishesTheReloadPortAndStartsTheTimer) {
 }
 
 TEST_F(AlphaTest, TakenPortFailsWithMessagesAndLeavesNothingBound) {
-    frmAlpha& a = Make(/*display=*/true);
-    const uint16_t port = static_cast<uint16_t>(a.settings.DNSPort);
     // Only the TCP side is taken: the UDP socket must not stay bound after the failure.
     auto blocker = std::make_unique<platform::TcpListener>();
-    ASSERT_TRUE(blocker->Bind("127.0.0.1", port) && blocker->Listen());
+    ASSERT_TRUE(blocker->Bind("127.0.0.1", 0) && blocker->Listen());
+    const uint16_t port = blocker->LocalPort();
+    frmAlpha& a = Make(/*display=*/true);
+    a.settings.DNSPort = port;
     a.Begin();
     EXPECT_FALSE(a.Running);
     EXPECT_TRUE(a.Interactive);
     EXPECT_EQ(a.TrayIcon, 2);
     EXPECT_EQ(a.StatusText, "Could not start DNS service on 127.0.0.1");
     EXPECT_EQ(Lines().back(), "Binding DNS service to 127.0.0.1 failed - DNS service not started!");
-    EXPECT_EQ(prompts_.shown, std::vector<std::string>{"Could not start DNS service on 127.0.0.1"});
+    EXPECT_EQ(prompts_.Texts(),
+              std::vector<std::string>{"Could not start DNS service on 127.0.0.1"});
     platform::UdpSocket udp;
     EXPECT_TRUE(udp.Bind("127.0.0.1", port));
     udp.Close();
@@ -157,22 +159,23 @@ TEST_F(AlphaTest, TakenPortFailsWithMessagesAndLeavesNothingBound) {
     EXPECT_FALSE(a.StartServer());
     EXPECT_EQ(a.StatusText, "Could not start DNS service.");
     EXPECT_EQ(Lines().back(), "Binding DNS service failed - DNS service not started!");
-    EXPECT_EQ(prompts_.shown.back(),
+    EXPECT_EQ(prompts_.Texts().back(),
               "Could not start DNS service!\n\nPort used by other DNS server.");
 }
 
 TEST_F(AlphaTest, NoBoxesWithoutAUser) {
-    frmAlpha& a = Make(/*display=*/false);
     platform::UdpSocket taken;
-    ASSERT_TRUE(taken.Bind("127.0.0.1", static_cast<uint16_t>(a.settings.DNSPort)));
+    ASSERT_TRUE(taken.Bind("127.0.0.1", 0));
+    frmAlpha& a = Make(/*display=*/false);
+    a.settings.DNSPort = taken.LocalPort();
     a.Begin();
     EXPECT_FALSE(a.Running);
-    EXPECT_TRUE(prompts_.shown.empty());
+    EXPECT_EQ(a.TrayIcon, 2);
+    EXPECT_TRUE(prompts_.boxes.empty());
 }
 
 TEST_F(AlphaTest, TickLoadsOnceAndPauseRestartKeepsIt) {
-    frmAlpha& a = Make();
-    a.Begin();
+    frmAlpha& a = Started();
     EXPECT_FALSE(a.Loaded);
     a.Timer();
     EXPECT_TRUE(a.Loaded);
@@ -189,8 +192,7 @@ TEST_F(AlphaTest, TickLoadsOnceAndPauseRestartKeepsIt) {
 }
 
 TEST_F(AlphaTest, TickClearsTheNextSecondAndResetsTheTrayPicture) {
-    frmAlpha& a = Make();
-    a.Begin();
+    frmAlpha& a = Started();
     a.SecondCounts.fill(7);
     clock_.SetLocal({2026, 3, 14, 12, 0, 59});
     a.Timer();
@@ -214,11 +216,9 @@ TEST_F(AlphaTest, TickClearsTheNextSecondAndResetsTheTrayPicture) {
 }
 
 TEST_F(AlphaTest, CloseDownPausesStopsTheTimerAndUnloadsOnce) {
-    frmAlpha& a = Make();
-    a.settings.WriteLog = true;
+    frmAlpha& a = Started(false, [](frmAlpha& f) { f.settings.WriteLog = true; });
     int unloads = 0;
     a.OnUnload = [&] { ++unloads; };
-    a.Begin();
     EXPECT_TRUE(a.Log().FileOpen());
     a.CloseDown();
     a.CloseDown();
@@ -231,9 +231,9 @@ TEST_F(AlphaTest, CloseDownPausesStopsTheTimerAndUnloadsOnce) {
 }
 
 TEST_F(AlphaTest, ServiceEventsFrameTheRun) {
-    frmAlpha& a = Make(/*display=*/true);
-    a.settings.NTService = true;
-    a.ServiceStart();
+    frmAlpha& a = Started(
+        /*display=*/true, [](frmAlpha& f) { f.settings.NTService = true; },
+        &frmAlpha::ServiceStart);
     EXPECT_FALSE(a.Interactive);
     a.ServiceStop();
     EXPECT_TRUE(a.Stopping);
@@ -256,8 +256,7 @@ TEST_F(AlphaTest, FirstTickLoadsZonesBlocksAndLeasesAndShutdownSavesThem) {
                               "@ 300 SOA ns1 hm 1 2 3 4 5\r\nwww 300 A 10.0.0.1\r\n");
     platform::WriteFileAtomic(home_ / "blocks.dat",
                               "; Kestrune - IP address blocks\r\n10.9.9.9\r\n");
-    frmAlpha& a = Make();
-    a.Begin();
+    frmAlpha& a = Started();
     a.Timer();
     const auto lines = Lines();
     const auto at = [&](const std::string& l) {
@@ -281,23 +280,19 @@ TEST_F(AlphaTest, RootHintsLoadOnTheFirstTickAndTheCacheSurvivesARestart) {
                               ".  3600000  NS  a.root.test.\r\n"
                               "a.root.test.  3600000  A  127.0.0.2\r\n");
     {
-        frmAlpha& a = Make();
-        a.settings.CacheReload = true;
-        a.Begin();
+        frmAlpha& a = Started(false, [](frmAlpha& f) { f.settings.CacheReload = true; });
         a.Timer();
         EXPECT_EQ(a.Cache().Count(), 2);
         const auto lines = Lines();
         EXPECT_NE(std::find(lines.begin(), lines.end(), "Loading Cache..."), lines.end());
         clDNSAnswer learned;
-        learned.Section2.push_back(MakeRecord("www.learned.test.", 1,
-                                              std::string("\x0a\0\0\x07", 4), 600, clock_.Now()));
+        learned.Section2.push_back(
+            MakeRecord("www.learned.test.", 1, std::string("\x0a\0\0\x07", 4), 600, clock_.Now()));
         a.Cache().CacheAdd(learned);
         a.CloseDown();
     }
     ASSERT_TRUE(std::filesystem::exists(home_ / "named.cache"));
-    frmAlpha& b = Make();
-    b.settings.CacheReload = true;
-    b.Begin();
+    frmAlpha& b = Started(false, [](frmAlpha& f) { f.settings.CacheReload = true; });
     b.Timer();
     const clDNSAnswer ans = b.Cache().Ask("www.learned.test.", 1, true);
     ASSERT_EQ(ans.Section2.size(), 1u);
@@ -306,9 +301,8 @@ TEST_F(AlphaTest, RootHintsLoadOnTheFirstTickAndTheCacheSurvivesARestart) {
 
 TEST_F(AlphaTest, ReloadCommandsComeOnlyFromLocalhostAndNotWithAMasterDirectory) {
     std::filesystem::create_directories(home_ / "data");
-    frmAlpha& a = Make(/*display=*/true);
-    a.settings.NTService = true;  // no user at first
-    a.Begin();
+    // No user at first.
+    frmAlpha& a = Started(/*display=*/true, [](frmAlpha& f) { f.settings.NTService = true; });
     a.Timer();
     ASSERT_FALSE(a.Interactive);
     platform::WriteFileAtomic(home_ / "data" / "new.test.dns",

@@ -17,6 +17,7 @@
 #include "server/resolver/clDNSCache.h"
 #include "tests/server/resolver/request_fakes.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -40,11 +41,6 @@ class RecordingReplication : public IAuthReplication {
     std::vector<std::string> calls;
 };
 
-std::filesystem::path MakeTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kest-intake-XXXXXX").string();
-    return ::mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path{};
-}
-
 std::string ReadAll(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
@@ -67,7 +63,7 @@ std::string Query(int id, int flags1, const std::string& name, int qtype, int qc
 class IntakeTest : public ::testing::Test {
   protected:
     IntakeTest()
-        : dir_(MakeTempDir()),
+        : dir_(tmp_.path()),
           log_(settings_, clock_, dir_),
           leases_(settings_, clock_, dir_),
           store_(settings_, clock_, nullptr, leases_, dir_ / "data"),
@@ -90,8 +86,6 @@ class IntakeTest : public ::testing::Test {
     ~IntakeTest() override {
         kest::SetErrorSink(previousSink_);
         intake_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     void Make() {
@@ -147,6 +141,7 @@ class IntakeTest : public ::testing::Test {
         return job;
     }
 
+    kest::test::TempDir tmp_;
     std::filesystem::path dir_;
     kest::test::FakeClock clock_;
     modMain::Settings settings_;

@@ -7,8 +7,10 @@
 
 #include "core/report.h"
 #include "platform/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
+using kest::test::TempDir;
 using modMain::DHCPEntry;
 using modMain::Settings;
 
@@ -25,18 +27,6 @@ Settings Parsed(const std::string& text) {
     modMain::ParseINI(s, text);
     return s;
 }
-
-struct TempDir {
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "kest-settings-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
 
 }  // namespace
 
@@ -164,31 +154,31 @@ TEST(SettingsParse, RepeatsAndStrayLines) {
 
 TEST(SettingsFile, MissingUnreadableAndGarbageFilesGiveTheDefaults) {
     TempDir dir;
-    fs::create_directory(dir.path / "folder.ini");
+    fs::create_directory(dir.path() / "folder.ini");
     std::string garbage;
     for (int i = 0; i < 4096; ++i) {
         const char c = static_cast<char>((i * 37 + 11) % 256);
         garbage += c == ':' ? '\0' : c;
     }
-    std::ofstream(dir.path / "garbage.ini", std::ios::binary) << garbage;
+    std::ofstream(dir.path() / "garbage.ini", std::ios::binary) << garbage;
     for (const char* name : {"missing.ini", "folder.ini", "garbage.ini"}) {
         Settings s;
         s.Name = "stale";
-        modMain::LoadINI(s, dir.path / name, {"10.1.1.1"});
+        modMain::LoadINI(s, dir.path() / name, {"10.1.1.1"});
         EXPECT_EQ(s, Defaults()) << name;
     }
 }
 
 TEST(SettingsFile, SaveReplacesTheFileOrReportsWhyNot) {
     TempDir dir;
-    const fs::path file = dir.path / "kestrund.ini";
+    const fs::path file = dir.path() / "kestrund.ini";
     std::ofstream(file) << "Name: old\nmuch longer than what replaces it .......................\n";
     Settings s = Defaults();
     s.Name = "fresh";
     s.NS = {"8.8.4.4"};
     ASSERT_TRUE(modMain::SaveINI(s, file));
     EXPECT_EQ(platform::ReadFile(file).value(), modMain::FormatINI(s));
-    EXPECT_EQ(platform::ListFiles(dir.path).size(), 1u);  // no temporary left behind
+    EXPECT_EQ(platform::ListFiles(dir.path()).size(), 1u);  // no temporary left behind
     Settings back;
     modMain::LoadINI(back, file, {"172.16.0.1"});
     EXPECT_EQ(back, s);
@@ -198,7 +188,7 @@ TEST(SettingsFile, SaveReplacesTheFileOrReportsWhyNot) {
         [&](const std::string& where, const std::string&, const kest::RunError& e) {
             reports.push_back(where + (e.number > 0 ? " numbered" : " unnumbered"));
         });
-    EXPECT_FALSE(modMain::SaveINI(s, dir.path / "no-such-folder" / "kestrund.ini"));
+    EXPECT_FALSE(modMain::SaveINI(s, dir.path() / "no-such-folder" / "kestrund.ini"));
     kest::SetErrorSink(previous);
     EXPECT_EQ(reports, (std::vector<std::string>{"modMain SaveINI numbered"}));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A prompt that shows nothing and remembers every box it was asked to show.
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,12 @@ class RecordingPrompt : public platform::IPrompt {
 
     void Message(Icon icon, const std::string& title, const std::string& text) override {
         boxes.push_back({false, icon, title, text});
+        if (during) during();
     }
 
     bool AskYesNo(Icon icon, const std::string& title, const std::string& text) override {
         boxes.push_back({true, icon, title, text});
+        if (during) during();
         if (answers.empty()) return defaultAnswer;
         const bool answer = answers.front();
         answers.pop_front();
@@ -39,6 +42,7 @@ class RecordingPrompt : public platform::IPrompt {
     std::vector<Box> boxes;
     std::deque<bool> answers;  // given to AskYesNo in turn, then defaultAnswer
     bool defaultAnswer = false;
+    std::function<void()> during;  // runs while the box is open
 };
 
 }  // namespace kest::test

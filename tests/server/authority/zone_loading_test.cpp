@@ -13,6 +13,7 @@
 #include "server/authority/clDNSAuthData.h"
 #include "server/dhcp/clLease.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -24,9 +25,7 @@ constexpr double kSec = 1.0 / 86400.0;
 class ZoneLoading : public ::testing::Test {
   protected:
     ZoneLoading()
-        : root_(fs::temp_directory_path() /
-                ("kest_zone_loading_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        : root_(tmp_.path()),
           data_(root_ / "data"),
           leases_(settings_, clock_, root_),
           store_(
@@ -41,18 +40,13 @@ class ZoneLoading : public ::testing::Test {
                                 ++pumps_;
                                 zonesAtPump_ = store_.Zones().size();
                             }}) {
-        fs::remove_all(root_);
         fs::create_directories(data_);
         previousSink_ = kest::SetErrorSink(
             [this](const std::string& where, const std::string&, const kest::RunError& e) {
                 reports_.push_back(where + " " + std::to_string(e.number));
             });
     }
-    ~ZoneLoading() override {
-        kest::SetErrorSink(previousSink_);
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
+    ~ZoneLoading() override { kest::SetErrorSink(previousSink_); }
 
     void Write(const std::string& name, const std::string& text) {
         std::ofstream(data_ / name, std::ios::binary) << text;
@@ -80,6 +74,7 @@ class ZoneLoading : public ::testing::Test {
 
     kest::test::FakeClock clock_;
     modMain::Settings settings_;
+    kest::test::TempDir tmp_;
     fs::path root_, data_;
     clLeases leases_;
     std::vector<std::string> log_;

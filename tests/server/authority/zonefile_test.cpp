@@ -16,11 +16,14 @@
 #include "core/report.h"
 #include "platform/files.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/write_limit.h"
 
 namespace {
 
 using namespace modZoneFile;
 namespace fs = std::filesystem;
+using kest::test::TempDir;
 
 constexpr const char* kZone = "example.com.";
 
@@ -78,24 +81,6 @@ class ZoneFile : public ::testing::Test {
     kest::ErrorSink previous_;
 };
 
-// A private folder under the system's temporary folder, removed afterwards.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "kest_zonefile_XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, ec);
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
 // ---- Naming ----------------------------------------------------------------------------------
 
 TEST(ZoneFileNaming, BothWays) {
@@ -120,12 +105,12 @@ TEST(ZoneFileNaming, BothWays) {
 
 TEST(ZoneFileNaming, FindsTheFileWhateverTheCaseOfItsEnding) {
     TempDir dir;
-    EXPECT_EQ(FindZoneFile(dir.Path(), "example.com."), dir.Path() / "example.com.dns");
-    platform::WriteFileAtomic(dir.Path() / "example.com.DNS", "");
-    platform::WriteFileAtomic(dir.Path() / "Example.com.dns", "");  // another zone: name case
-    EXPECT_EQ(FindZoneFile(dir.Path(), "example.com."), dir.Path() / "example.com.DNS");
-    platform::WriteFileAtomic(dir.Path() / "example.com.dns", "");
-    EXPECT_EQ(FindZoneFile(dir.Path(), "example.com."), dir.Path() / "example.com.dns");
+    EXPECT_EQ(FindZoneFile(dir.path(), "example.com."), dir.path() / "example.com.dns");
+    platform::WriteFileAtomic(dir.path() / "example.com.DNS", "");
+    platform::WriteFileAtomic(dir.path() / "Example.com.dns", "");  // another zone: name case
+    EXPECT_EQ(FindZoneFile(dir.path(), "example.com."), dir.path() / "example.com.DNS");
+    platform::WriteFileAtomic(dir.path() / "example.com.dns", "");
+    EXPECT_EQ(FindZoneFile(dir.path(), "example.com."), dir.path() / "example.com.dns");
 }
 
 // ---- Text helpers ----------------------------------------------------------------------------
@@ -366,16 +351,16 @@ TEST_F(ZoneFile, FileThatCannotBeRead) {
     const auto logLine = [&log](int kind, std::string_view text) {
         log.push_back(std::to_string(kind) + " " + std::string(text));
     };
-    EXPECT_FALSE(ReadZoneFile(dir.Path() / "missing.dns", kZone, clock_.Now(), logLine));
+    EXPECT_FALSE(ReadZoneFile(dir.path() / "missing.dns", kZone, clock_.Now(), logLine));
     EXPECT_EQ(reports_, std::vector<std::string>{"clDNSAuthData LoadZone"});
     EXPECT_EQ(lastError_.number, ENOENT);
     EXPECT_EQ(log, std::vector<std::string>{"0 ** Error accessing file!"});
 
-    EXPECT_FALSE(ReadZoneFile(dir.Path(), kZone, clock_.Now(), logLine));  // a folder
+    EXPECT_FALSE(ReadZoneFile(dir.path(), kZone, clock_.Now(), logLine));  // a folder
     EXPECT_EQ(lastError_.number, EISDIR);
 
-    platform::WriteFileAtomic(dir.Path() / "example.com.dns", "pc1 A 10.0.0.1\r\n");
-    const auto data = ReadZoneFile(dir.Path() / "example.com.dns", kZone, clock_.Now(), logLine);
+    platform::WriteFileAtomic(dir.path() / "example.com.dns", "pc1 A 10.0.0.1\r\n");
+    const auto data = ReadZoneFile(dir.path() / "example.com.dns", kZone, clock_.Now(), logLine);
     ASSERT_TRUE(data);
     ASSERT_EQ(data->Records.size(), 1u);
     EXPECT_EQ(log.size(), 2u);
@@ -609,7 +594,7 @@ TEST_F(ZoneFile, GeneratedRecordsRoundTrip) {
 
 TEST_F(ZoneFile, WriteZoneLinesReplacesTheFileWithCrLf) {
     TempDir dir;
-    const fs::path path = dir.Path() / "data" / "example.com.dns";
+    const fs::path path = dir.path() / "data" / "example.com.dns";
     ASSERT_TRUE(WriteZoneLines(path, {"; PrimaryIP 10.0.0.1", "@ 1 NS ns"}, "test Write"));
     EXPECT_EQ(platform::ReadFile(path), "; PrimaryIP 10.0.0.1\r\n@ 1 NS ns\r\n");
     ASSERT_TRUE(WriteZoneLines(path, {"x 1 A 10.0.0.1"}, "test Write"));
@@ -617,14 +602,16 @@ TEST_F(ZoneFile, WriteZoneLinesReplacesTheFileWithCrLf) {
     EXPECT_EQ(platform::ListFiles(path.parent_path()).size(), 1u);  // no temporary file left
     EXPECT_TRUE(reports_.empty());
 
-    if (::geteuid() != 0) {  // root writes into read-only folders
-        fs::permissions(path.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+    {
+        // The write fails after a few bytes: reported, and the old file stays whole.
+        kest::test::ScopedWriteLimit limit(4);
+        ASSERT_TRUE(limit.Active());
         EXPECT_FALSE(WriteZoneLines(path, {"y 1 A 10.0.0.2"}, "clDNSAuthData GotZTransfer"));
-        EXPECT_EQ(reports_, std::vector<std::string>{"clDNSAuthData GotZTransfer"});
-        EXPECT_EQ(platform::ReadFile(path), "x 1 A 10.0.0.1\r\n");
-        fs::permissions(path.parent_path(), fs::perms::owner_all);
     }
-    EXPECT_FALSE(WriteZoneLines(dir.Path(), {"z"}, "where"));  // a folder cannot be replaced
+    EXPECT_EQ(reports_, std::vector<std::string>{"clDNSAuthData GotZTransfer"});
+    EXPECT_EQ(platform::ReadFile(path), "x 1 A 10.0.0.1\r\n");
+    EXPECT_EQ(platform::ListFiles(path.parent_path()).size(), 1u);
+    EXPECT_FALSE(WriteZoneLines(dir.path(), {"z"}, "where"));  // a folder cannot be replaced
 }
 
 }  // namespace

@@ -10,24 +10,14 @@
 #include "core/report.h"
 #include "platform/files.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using kest::kSecond;
 using kest::test::FakeClock;
+using kest::test::TempDir;
 
 namespace {
-
-struct TempDir {
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "kest-dhcp-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string s;
@@ -64,14 +54,14 @@ class LeaseTest : public ::testing::Test {
         return clLease{expires, std::move(ip), std::move(name), std::move(id), "hw"};
     }
     void WriteFile(const std::string& text) {
-        std::ofstream(dir.path / "dhcp.dat", std::ios::binary) << text;
+        std::ofstream(dir.path() / "dhcp.dat", std::ios::binary) << text;
     }
 
     TempDir dir;
     FakeClock clock;
     modMain::Settings settings;
     clDHCPif iface;
-    clLeases table{settings, clock, dir.path};
+    clLeases table{settings, clock, dir.path()};
 };
 
 TEST(LeaseHex, ConversionsBothWays) {
@@ -190,15 +180,15 @@ TEST_F(LeaseTest, SaveAndLoadRoundTrip) {
     ASSERT_TRUE(table.SaveLeases());
     EXPECT_FALSE(table.Changed());
 
-    const auto text = platform::ReadFile(dir.path / "dhcp.dat");
+    const auto text = platform::ReadFile(dir.path() / "dhcp.dat");
     ASSERT_TRUE(text);
     EXPECT_EQ(text->substr(0, 26), "; Kestrune - DHCP Leases\r\n");
     EXPECT_NE(text->find("pc-7.lan. 10.0.0.50 01000C29ABCDEF 000C29ABCDEF 2026-12-09 18:00:00\r\n"),
               std::string::npos);
-    EXPECT_EQ(platform::ListFiles(dir.path).size(), 1u);  // no temporary left behind
+    EXPECT_EQ(platform::ListFiles(dir.path()).size(), 1u);  // no temporary left behind
 
     const std::vector<clLease> saved = table.Leases();
-    clLeases other{settings, clock, dir.path};
+    clLeases other{settings, clock, dir.path()};
     other.Load();
     ASSERT_EQ(other.Count(), 3u);
     ExpectSame(other.Leases()[0], saved[0]);
@@ -211,15 +201,15 @@ TEST_F(LeaseTest, SaveAndLoadRoundTrip) {
 
 TEST_F(LeaseTest, ChangesAreSavedByTheNextCall) {
     EXPECT_TRUE(table.SaveIfChanged());
-    EXPECT_FALSE(fs::exists(dir.path / "dhcp.dat"));  // nothing to save yet
+    EXPECT_FALSE(fs::exists(dir.path() / "dhcp.dat"));  // nothing to save yet
     table.Append(Lease("a.lan.", "10.0.0.50", clock.Now() + 1));
     EXPECT_TRUE(table.SaveIfChanged());
-    EXPECT_TRUE(fs::exists(dir.path / "dhcp.dat"));
+    EXPECT_TRUE(fs::exists(dir.path() / "dhcp.dat"));
     EXPECT_FALSE(table.Changed());
     table.Release("x");
     EXPECT_TRUE(table.Changed());
     table.SaveIfChanged();
-    clLeases other{settings, clock, dir.path};
+    clLeases other{settings, clock, dir.path()};
     other.Load();
     ASSERT_EQ(other.Count(), 1u);
     EXPECT_FALSE(other.Leases()[0].ValidAt(clock.Now()));
@@ -231,7 +221,7 @@ TEST_F(LeaseTest, SaveFailureIsReported) {
         [&](const std::string& where, const std::string&, const kest::RunError& e) {
             reports.push_back(where + " " + std::to_string(e.number));
         });
-    clLeases broken{settings, clock, dir.path / "missing" / "folder"};
+    clLeases broken{settings, clock, dir.path() / "missing" / "folder"};
     broken.Append(Lease("a.lan.", "10.0.0.50", clock.Now() + 1));
     EXPECT_FALSE(broken.SaveLeases());
     EXPECT_FALSE(broken.SaveIfChanged());  // not tried again at once

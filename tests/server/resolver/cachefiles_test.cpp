@@ -19,6 +19,7 @@
 #include "server/dhcp/clLease.h"
 #include "server/resolver/clDNSCache.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -59,9 +60,7 @@ std::string SoaData(uint32_t serial, uint32_t minimum) {
 class CacheFiles : public ::testing::Test {
   protected:
     CacheFiles()
-        : root_(fs::temp_directory_path() /
-                ("kest_cachefiles_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        : root_(tmp_.path()),
           leases_(settings_, clock_, root_),
           store_(
               settings_, clock_, [](int, std::string_view) {}, leases_, root_ / "data"),
@@ -73,17 +72,12 @@ class CacheFiles : public ::testing::Test {
                   log_.push_back(std::to_string(kind) + " " + std::string(text));
               },
               root_) {
-        fs::remove_all(root_);
         fs::create_directories(root_ / "data");
         previousSink_ =
             kest::SetErrorSink([this](const std::string& where, const std::string&,
                                       const kest::RunError&) { reports_.push_back(where); });
     }
-    ~CacheFiles() override {
-        kest::SetErrorSink(previousSink_);
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
+    ~CacheFiles() override { kest::SetErrorSink(previousSink_); }
 
     double Now() const { return clock_.Now(); }
     void Write(const fs::path& path, const std::string& text) {
@@ -121,6 +115,7 @@ class CacheFiles : public ::testing::Test {
 
     kest::test::FakeClock clock_;
     modMain::Settings settings_;
+    kest::test::TempDir tmp_;
     fs::path root_;
     clLeases leases_;
     clDNSAuthData store_;

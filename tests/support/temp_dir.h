@@ -2,6 +2,7 @@
 // A fresh folder under the system's temporary folder, removed with everything in it afterwards.
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace kest::test {
@@ -10,12 +11,13 @@ class TempDir {
   public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kest-XXXXXX").string();
-        path_ =
-            ::mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path{};
+        // Without a folder of its own a test would write somewhere else: stop it at once.
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
     }
     ~TempDir() {
         std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+        std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
