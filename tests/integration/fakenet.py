@@ -454,7 +454,11 @@ def _knot_conf(d, ip, zones):
     for z in zones:
         lines += [f"  - domain: {z}", f'    file: "{ZONES[z].file.name}"']
     (d / "knot.conf").write_text("\n".join(lines) + "\n")
-    return ["knotd", "-c", str(d / "knot.conf")]
+    # Read from a text file, the settings would go to a database under /tmp: they are imported
+    # into one in the peer's folder first.
+    subprocess.run(["knotc", "-C", str(d / "confdb"), "conf-import", str(d / "knot.conf")],
+                   check=True, capture_output=True)
+    return ["knotd", "-C", str(d / "confdb")]
 
 
 def _bind_conf(d, ip, zones):
@@ -492,7 +496,7 @@ zone "." {{ type hint; file "{d}/hints"; }};
 
 
 _CONF = {"nsd": _nsd_conf, "knot": _knot_conf, "bind": _bind_conf}
-_EXE = {"nsd": "nsd", "knot": "knotd", "bind": "named"}
+_EXE = {"nsd": "nsd", "knot": "knotd", "knotc": "knotc", "bind": "named"}
 
 
 class Peer:
