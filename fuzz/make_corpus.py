@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Writes the seed corpora of the fuzz targets under fuzz/corpus/<target>/.
 
-Seeds: real replies of a local NSD (started on 127.0.0.1 only, on a private port, serving a small
-zone; skipped when nsd is not installed), replies built with dnspython (compressed names, every
+Seeds: real replies of a local NSD (started in a network namespace of this script's own, where
+only loopback exists, serving a small zone; skipped when nsd is not installed or no namespace can
+be made), replies built with dnspython (compressed names, every
 kept type, other types and classes), and hand-made malformed messages (pointer loops, forward and
 out-of-range pointers, labels running off the end, bad label bytes, short RDATA, 15-bit traps).
 
@@ -10,6 +11,7 @@ out-of-range pointers, labels running off the end, bad label bytes, short RDATA,
 
 The corpus is committed; this script is how it was made, not part of the build.
 """
+import ctypes
 import hashlib
 import os
 import shutil
@@ -57,14 +59,39 @@ $TTL 3600
 """
 
 
+CLONE_NEWNET = 0x40000000
+CLONE_NEWUSER = 0x10000000
+
+
+def private_network():
+    """Moves this process into a network namespace of its own with loopback up, so the peer
+    started below is reachable from here alone; False when none can be made. Without root, a
+    user namespace of its own (mapped to the same user) makes it possible."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(CLONE_NEWNET) != 0:
+        uid, gid = os.getuid(), os.getgid()
+        if libc.unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0:
+            return False
+        for name, text in (("setgroups", "deny"), ("uid_map", f"0 {uid} 1"),
+                           ("gid_map", f"0 {gid} 1")):
+            with open(f"/proc/self/{name}", "w") as f:
+                f.write(text)
+    ip = shutil.which("ip", path="/usr/sbin:/usr/bin:/sbin:/bin")
+    return bool(ip) and subprocess.run([ip, "link", "set", "lo", "up"]).returncode == 0
+
+
 def peer_replies():
-    """Raw replies of a local NSD on 127.0.0.1 (nothing leaves the machine)."""
+    """Raw replies of a local NSD in a private network namespace (nothing leaves it). The whole
+    process moves into that namespace; nothing after this needs the network."""
     nsd = shutil.which("nsd") or ("/usr/sbin/nsd" if os.path.exists("/usr/sbin/nsd") else None)
     if not nsd:
         print("nsd not installed: no peer replies", file=sys.stderr)
         return []
+    if not private_network():
+        print("no private network namespace: no peer replies", file=sys.stderr)
+        return []
     d = tempfile.mkdtemp(prefix="kest-corpus-")
-    port = 53000 + os.getpid() % 1000
+    port = 53
     with open(os.path.join(d, "example.org.zone"), "w") as f:
         f.write(ZONE)
     with open(os.path.join(d, "reverse.zone"), "w") as f:
@@ -103,16 +130,28 @@ zone:
                      ("1.2.0.192.in-addr.arpa.", "PTR"), ("WwW.ExAmPlE.OrG.", "A"),
                      ("web.example.org.", "AAAA")]
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        s.settimeout(1.0)
+        # The peer is up once it answers; then each question gets its reply.
+        deadline = time.monotonic() + 60
+        s.settimeout(0.5)
+        while True:
+            try:
+                s.sendto(dns.message.make_query("example.org.", "SOA").to_wire(),
+                         ("127.0.0.1", port))
+                s.recvfrom(65535)
+                break
+            except (socket.timeout, ConnectionRefusedError):
+                if time.monotonic() > deadline or proc.poll() is not None:
+                    raise RuntimeError("nsd did not come up")
+                time.sleep(0.1)
+        s.settimeout(30)
         for name, rdtype in questions:
-            q = dns.message.make_query(name, rdtype).to_wire()
-            for _ in range(20):  # wait for the peer to come up (bounded)
-                try:
-                    s.sendto(q, ("127.0.0.1", port))
-                    out.append(s.recvfrom(65535)[0])
+            q = dns.message.make_query(name, rdtype)
+            s.sendto(q.to_wire(), ("127.0.0.1", port))
+            while True:
+                reply = s.recvfrom(65535)[0]
+                if reply[:2] == q.to_wire()[:2]:
                     break
-                except (socket.timeout, ConnectionRefusedError):
-                    time.sleep(0.2)
+            out.append(reply)
         s.close()
     finally:
         proc.terminate()

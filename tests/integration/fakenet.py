@@ -14,7 +14,10 @@ working folder under a temporary folder, started by hand and stopped at teardown
 Each peer's port 53 (UDP and TCP) is held by a counting relay in this process, which logs every
 query the peer gets and passes it on to the daemon on port 10053 of the same address; replies leave
 from the peer's own address and port 53, so a resolver sees the address it asked. Counting in the
-relay is exact and synchronous: a query is counted before its reply can exist.
+relay is exact and synchronous: a query is counted before its reply can exist. A query that gets
+no reply (the silent peer, a muted one) is counted when the relay reads it, so the counters first
+send a marker datagram to every peer's port and wait until the relay has read it: whatever reached
+a peer before is counted then.
 
 The zone files are in fakenet_zones/. Nothing in the peers reaches out: no recursion, no
 forwarding, no notifies, no transfers; BIND's root hints point at the fake root.
@@ -46,6 +49,8 @@ except ImportError:  # pragma: no cover - Debian's python3-dnspython is a test d
 
 ZONE_DIR = Path(__file__).with_name("fakenet_zones")
 BACKEND_PORT = 10053
+# A datagram starting with this goes no further than the relay, which notes that it got there.
+SYNC_MARK = b"kest-fakenet-sync "
 
 RESOLVER_IP = "127.0.0.1"
 ROOT_IP = "127.0.0.2"
@@ -242,6 +247,8 @@ class Relay:
         self.netns = os.readlink("/proc/thread-self/ns/net")
         self.thread_netns = None
         self.errors = []
+        self.synced = set()              # sync tokens the relay has read
+        self._synced_cond = threading.Condition()
 
     def add(self, ip, counter, backend):
         u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -259,7 +266,7 @@ class Relay:
         self._ready = threading.Event()
         self._thread = threading.Thread(target=self._run, name="fakenet-relay", daemon=True)
         self._thread.start()
-        self._ready.wait(5)
+        self._ready.wait(60)
         if self.thread_netns != self.netns:
             raise RuntimeError("the relay thread is not in the test's network namespace")
 
@@ -308,6 +315,11 @@ class Relay:
 
     def _from_client(self, sock, counter, backend):
         data, client = sock.recvfrom(65535)
+        if data.startswith(SYNC_MARK):
+            with self._synced_cond:
+                self.synced.add(data)
+                self._synced_cond.notify_all()
+            return
         counter.note(data, client, "udp")
         if counter.muted or backend is None:
             return
@@ -325,6 +337,24 @@ class Relay:
         else:
             self._upstream.move_to_end(key)
         up.send(data)
+
+    def sync(self, timeout=60):
+        """Returns once the relay has read every datagram that reached a peer's port before."""
+        tokens = []
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind(("127.0.0.1", 0))
+            for ip in self.fronts:
+                token = SYNC_MARK + os.urandom(8).hex().encode()
+                tokens.append(token)
+                s.sendto(token, (ip, 53))
+        deadline = time.monotonic() + timeout
+        with self._synced_cond:
+            while not all(t in self.synced for t in tokens):
+                left = deadline - time.monotonic()
+                if left <= 0 or self._thread is None or not self._thread.is_alive():
+                    raise AssertionError("the relay did not read its sync datagrams")
+                self._synced_cond.wait(left)
+            self.synced.difference_update(tokens)
 
     @staticmethod
     def _read_exact(s, n):
@@ -424,7 +454,11 @@ def _knot_conf(d, ip, zones):
     for z in zones:
         lines += [f"  - domain: {z}", f'    file: "{ZONES[z].file.name}"']
     (d / "knot.conf").write_text("\n".join(lines) + "\n")
-    return ["knotd", "-c", str(d / "knot.conf")]
+    # Read from a text file, the settings would go to a database under /tmp: they are imported
+    # into one in the peer's folder first.
+    subprocess.run(["knotc", "-C", str(d / "confdb"), "conf-import", str(d / "knot.conf")],
+                   check=True, capture_output=True)
+    return ["knotd", "-C", str(d / "confdb")]
 
 
 def _bind_conf(d, ip, zones):
@@ -462,7 +496,7 @@ zone "." {{ type hint; file "{d}/hints"; }};
 
 
 _CONF = {"nsd": _nsd_conf, "knot": _knot_conf, "bind": _bind_conf}
-_EXE = {"nsd": "nsd", "knot": "knotd", "bind": "named"}
+_EXE = {"nsd": "nsd", "knot": "knotd", "knotc": "knotc", "bind": "named"}
 
 
 class Peer:
@@ -576,7 +610,7 @@ class FakeInternet:
     def leaf_zones(self):
         return [z for z in ZONES if z.count(".") >= 2]
 
-    # counters
+    # counters: each reading first lets the relay catch up with what was sent before it
     def _peer(self, key):
         for p in self.peers.values():
             if key in (p.name, p.ip):
@@ -585,18 +619,22 @@ class FakeInternet:
 
     def count(self, peer):
         """Queries the peer (name or address) got since the start or the last reset."""
+        self.relay.sync()
         return self._peer(peer).counter.count
 
     def queries(self, peer):
+        self.relay.sync()
         return list(self._peer(peer).counter.queries)
 
     def counts(self):
+        self.relay.sync()
         return {name: p.counter.count for name, p in self.peers.items()}
 
     def total(self):
         return sum(self.counts().values())
 
     def reset_counts(self):
+        self.relay.sync()
         for p in self.peers.values():
             p.counter.reset()
 
@@ -633,13 +671,9 @@ class FakeInternet:
             raise AssertionError("relay errors: " + "; ".join(self.relay.errors))
 
 
-def _in_namespace(name):
-    """Whether this thread is in the named namespace that the `netns` fixture made."""
-    try:
-        here, there = os.stat("/proc/thread-self/ns/net"), os.stat(f"/run/netns/{name}")
-    except OSError:
-        return False
-    return (here.st_dev, here.st_ino) == (there.st_dev, there.st_ino)
+def _in_namespace(ns):
+    """Whether this thread is in the namespace that the `netns` fixture made (its id)."""
+    return os.readlink("/proc/thread-self/ns/net") == ns
 
 
 @pytest.fixture
@@ -665,7 +699,7 @@ def fake_internet(netns):
             relay.add(p.ip, p.counter, p.backend)
         for p in peers.values():
             p.start()
-        deadline = time.monotonic() + 15
+        deadline = time.monotonic() + 120
         for p in peers.values():
             p.wait_ready(deadline)
         relay.start()

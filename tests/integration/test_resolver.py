@@ -1,5 +1,6 @@
 """kestserv as a recursive resolver in the fake internet: answers checked with dig and dnspython
 (never our codec), queries that leave counted at the peers' relays."""
+import math
 import os
 import random
 import re
@@ -19,12 +20,14 @@ import dns.rdatatype
 import dns.rrset
 import pytest
 
-from conftest import parse_ini
+from conftest import parse_ini, probe
 from fakenet import answer_set
 
 STARTED = r"   DNS service started on 127\.0\.0\.1$"
 HINTS = r"   Loading Root DNS server records\.\.\.$"
 RESOLVER = "127.0.0.1"
+# How long a reply that must come may take, on the slowest machine: a bound, never a measure.
+WAIT = 120
 
 
 @pytest.fixture
@@ -41,7 +44,7 @@ def resolver(fake_internet, kestserv):
     return start
 
 
-def ask(name, rtype, source=RESOLVER, rd=True, timeout=10.0):
+def ask(name, rtype, source=RESOLVER, rd=True, timeout=WAIT):
     q = dns.message.make_query(name, rtype)
     if not rd:
         q.flags &= ~dns.flags.RD
@@ -67,10 +70,10 @@ def soa_of(msg):
 
 def dig(name, rtype, *opts, source=None):
     """dig through kestserv: (status, flags, answer set)."""
-    cmd = ["dig", "+time=10", "+tries=1", *opts, f"@{RESOLVER}", name, rtype]
+    cmd = ["dig", f"+time={WAIT}", "+tries=1", *opts, f"@{RESOLVER}", name, rtype]
     if source:
         cmd[1:1] = ["-b", source]
-    out = subprocess.run(cmd, capture_output=True, text=True, timeout=30).stdout
+    out = subprocess.run(cmd, capture_output=True, text=True, timeout=2 * WAIT).stdout
     status, flags, section, answer = None, set(), None, set()
     for line in out.splitlines():
         if "status:" in line:
@@ -95,6 +98,13 @@ def within(name, zone):
     return zone == "." or name == zone or name.endswith("." + zone)
 
 
+def ttl_window(full, since):
+    """The TTLs a record given with TTL full at or after `since` (a monotonic time) may show
+    now: counted down in whole seconds from full, never up."""
+    gone = math.ceil(time.monotonic() - since) + 1
+    return max(0, full - gone), full
+
+
 class Burst:
     """Many questions from one client socket; replies collected by ID until a deadline."""
 
@@ -112,16 +122,13 @@ class Burst:
         self.sock.sendto(q.to_wire(), (RESOLVER, 53))
         return q.id
 
-    def collect(self, timeout, idle=None):
-        """Until every question has its reply, the timeout has passed, or (with idle) no reply
-        came for idle seconds after the first one."""
+    def collect(self, timeout=WAIT, count=None):
+        """Until every question (or count of them) has its reply, or the timeout has passed."""
         deadline = time.monotonic() + timeout
-        while len(self.replies) < len(self.sent):
+        while len(self.replies) < (len(self.sent) if count is None else count):
             left = deadline - time.monotonic()
             if left <= 0:
                 break
-            if idle and self.replies:
-                left = min(left, idle)
             self.sock.settimeout(left)
             try:
                 data = self.sock.recv(65535)
@@ -134,6 +141,18 @@ class Burst:
                     for r in msg.question] == [(name, rtype)]
             self.replies[msg.id] = (msg, time.monotonic() - t0)
         return self.replies
+
+    def extra(self):
+        """Replies waiting now that no question asked for (a reply twice, say)."""
+        out = []
+        self.sock.setblocking(False)
+        try:
+            while True:
+                out.append(dns.message.from_wire(self.sock.recv(65535)))
+        except BlockingIOError:
+            return out
+        finally:
+            self.sock.setblocking(True)
 
     def by_name(self):
         return {self.sent[i][0]: m for i, (m, _) in self.replies.items()}
@@ -198,14 +217,14 @@ def test_identical_questions_at_once_make_one_resolution(fake_internet, resolver
     a, b = Burst(), Burst()
     try:
         ida, idb = a.send("www.gamma.test.", "A"), b.send("www.gamma.test.", "A")
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + WAIT
         while not held:
             assert time.monotonic() < deadline, "no query reached bind"
             time.sleep(0.02)
         f.tamper("bind", None)
         f.send_as("bind", held[-1], RESOLVER)
         for burst, qid in ((a, ida), (b, idb)):
-            burst.collect(10)
+            burst.collect()
             msg, _ = burst.replies[qid]
             assert answer_set(msg) == set(f.answers[("www.gamma.test.", "A")].answer)
         assert asked(f, "bind", "www.gamma.test.") == [("www.gamma.test.", "A")] * len(held)
@@ -256,15 +275,30 @@ def test_short_lived_answers_are_asked_again_once_they_run_out(fake_internet, re
         assert (rcode(r), answer_set(r)) == (want.rcode, set(want.answer)), name
         return r
 
+    # Each is learnt, then answered from the cache while it lasts. Its two seconds are real
+    # time: should the machine stall that long between the two questions, it is asked again
+    # and the pair is tried anew.
     for q in short:
-        check(*q)
+        for _ in range(10):
+            check(*q)
+            f.reset_counts()
+            check(*q)
+            if f.total() == 0:
+                break
+        else:
+            pytest.fail(f"{q} was never answered from the cache")
+    # Each is asked again, until its server is asked once more: once it ran out.
     f.reset_counts()
-    for q in short:           # well inside the two seconds: from the cache
-        check(*q)
-    assert f.total() == 0
-    time.sleep(4.2)           # two seconds of TTL plus the clock's whole-second steps
-    for q in short:
-        check(*q)
+    peer = {"nosuch.gamma.test.": "bind", "www.gamma.test.": "bind", "brief.alpha.test.": "leaf"}
+    pending = list(short)
+    deadline = time.monotonic() + WAIT
+    while pending:
+        for q in list(pending):
+            check(*q)
+            if asked(f, peer[q[0]], q[0]):
+                pending.remove(q)
+        assert time.monotonic() < deadline, f"still answered from the cache: {pending}"
+        time.sleep(0.2)
     assert asked(f, "bind", "nosuch.gamma.test.") == [("nosuch.gamma.test.", "A")]
     assert asked(f, "bind", "www.gamma.test.") == [("www.gamma.test.", "MX")]
     assert asked(f, "leaf", "brief.alpha.test.") == [("brief.alpha.test.", "A")]
@@ -281,9 +315,7 @@ def test_cname_questions_and_a_cname_loop_across_zones(fake_internet, resolver):
     assert f.count("knot") == 1   # the TLD test.'s referral, nothing in beta.example.
     (name, chain), = f.cname_loop.items()
     f.reset_counts()
-    start = time.monotonic()
-    r = ask(name, "A", timeout=20)
-    assert time.monotonic() - start < 15
+    r = ask(name, "A")
     assert rcode(r) == "NOERROR" and answer_set(r) == set(chain)
     assert f.total() < 20
     f.reset_counts()
@@ -347,11 +379,13 @@ def test_delegation_to_this_server_is_lame_and_never_asked(fake_internet, resolv
 
     k = resolver()
     f.tamper("knot", glue_to_us)
-    r = ask("www.alpha.test.", "A", timeout=20)
+    r = ask("www.alpha.test.", "A")
     assert rcode(r) == "SERVFAIL" and not r.answer
     k.wait_for(r"   \*\* Error: Lame delegation on this server \(127\.0\.0\.1\) for alpha\.test\.$")
     assert f.count("leaf") == 0
-    # It never sent the question to itself.
+    # It never sent the question to itself: had it, the question would have been handled before
+    # a probe sent now.
+    probe(source=RESOLVER)
     assert sum("Request from 127.0.0.1 for A-record for www.alpha.test." in line
                for line in k.lines) == 1
 
@@ -363,13 +397,11 @@ def test_unanswerable_names_end_in_server_failure(fake_internet, resolver):
     try:
         for name in f.unresolvable:
             burst.send(name, "A")
-        got = burst.collect(60)
+        burst.collect()
         names = burst.by_name()
         assert set(names) == set(f.unresolvable)
         for name, msg in names.items():
             assert rcode(msg) == "SERVFAIL" and not msg.answer, name
-        # Loose bound: the retries of the slowest take a few seconds, never minutes.
-        assert max(t for _, t in got.values()) < 40
     finally:
         burst.close()
     # The silent server got the query and its retries: four plus the last one.
@@ -385,9 +417,8 @@ def test_unanswerable_names_end_in_server_failure(fake_internet, resolver):
 def test_min_time_out_keeps_a_silent_server_longer(fake_internet, resolver):
     f = fake_internet
     resolver("MinTimeOut: 6")
-    start = time.monotonic()
-    r = ask("www.dead.test.", "A", timeout=40)
-    assert rcode(r) == "SERVFAIL" and time.monotonic() - start < 30
+    r = ask("www.dead.test.", "A")
+    assert rcode(r) == "SERVFAIL"
     # Beyond the four tries and the last one, it kept asking while the time was not yet up.
     assert len(asked(f, "silent")) > 5
 
@@ -400,15 +431,14 @@ def test_half_dead_zone_resolves_through_its_live_server(fake_internet, resolver
     burst = Burst()
     try:
         qid = burst.send(name, "A")
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + WAIT
         while not asked(f, silent_ip, name) or not asked(f, "leaf", name):
             assert time.monotonic() < deadline, f.counts()
             time.sleep(0.05)
         f.mute("leaf", False)
-        burst.collect(30)
-        msg, took = burst.replies[qid]
+        burst.collect()
+        msg, _ = burst.replies[qid]
         assert answer_set(msg) == set(f.answers[(name, "A")].answer)
-        assert took < 30
     finally:
         burst.close()
 
@@ -444,7 +474,7 @@ def test_forged_replies_are_ignored_and_never_cached(fake_internet, resolver):
     client = Burst()
     try:
         qid = client.send("www.alpha.test.", "A")
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + WAIT
         while not held:
             assert time.monotonic() < deadline, "no query reached the leaf"
             time.sleep(0.02)
@@ -463,7 +493,7 @@ def test_forged_replies_are_ignored_and_never_cached(fake_internet, resolver):
         # Forgeries come first in the socket's queue; then the real reply is let through.
         f.tamper("leaf", None)
         f.send_as("leaf", held[-1], RESOLVER)
-        client.collect(15)
+        client.collect()
         msg, _ = client.replies[qid]
         assert answer_set(msg) == {"www.alpha.test. A 192.0.2.10"}
     finally:
@@ -495,13 +525,17 @@ def test_ttls_longer_than_a_week_are_cut_to_a_week(fake_internet, resolver):
         return msg.to_wire()
 
     f.tamper("leaf", eight_days)
+    since = time.monotonic()
     r = ask("www.alpha.test.", "A")
     f.tamper("leaf", None)
     assert answer_set(r) == {"www.alpha.test. A 192.0.2.10"}
-    assert 604000 < r.answer[0].ttl <= 604800
+    week = 7 * 86400
+    lo, hi = ttl_window(week, since)
+    assert lo <= r.answer[0].ttl <= hi
     f.reset_counts()
     r = ask("www.alpha.test.", "A")
-    assert 604000 < r.answer[0].ttl <= 604800 and f.total() == 0
+    lo, hi = ttl_window(week, since)
+    assert lo <= r.answer[0].ttl <= hi and f.total() == 0
 
 
 def test_records_outside_the_asked_zone_are_dropped_with_spoof_secure(fake_internet, resolver):
@@ -573,7 +607,7 @@ def test_truncated_and_garbage_replies_change_nothing_and_crash_nothing(fake_int
             for n in (12, 13, 40, 300):
                 f.send_as(peer, bytes([0x12, 0x34, 0x84, 0x00]) + os.urandom(n - 4), RESOLVER)
                 f.send_as(peer, bytes([0x12, 0x34, 0x01, 0x00]) + os.urandom(n - 4), RESOLVER)
-        burst.collect(45)
+        burst.collect()
         for name, msg in burst.by_name().items():
             assert "6.6.6.8" not in str(msg), name
         # A complete reply flagged truncated still answers the question.
@@ -586,7 +620,7 @@ def test_truncated_and_garbage_replies_change_nothing_and_crash_nothing(fake_int
     # Nothing of the spoilt replies stayed: every name is asked again and answered right.
     f.reset_counts()
     for (name, rtype), (_, want) in BROKEN.items():
-        r = ask(name, rtype, timeout=20)
+        r = ask(name, rtype)
         assert answer_set(r) == want, name
     assert all(asked(f, "leaf", name) for name, _ in BROKEN)
     assert k.running()
@@ -616,31 +650,41 @@ def test_cache_is_saved_at_shutdown_and_loaded_at_start(fake_internet, resolver)
     k = resolver("CacheReload: YES")
     names = [("www.alpha.test.", "A"), ("ftp.alpha.test.", "A"), ("beta.example.", "MX"),
              ("www.glueless.test.", "A"), ("brief.alpha.test.", "A")]
+    since = time.monotonic()
     first = {q: ask(*q) for q in names}
-    learnt = time.monotonic()
     assert k.stop() == 0
-    text = (k.home / "named.cache").read_bytes()
+    cache = k.home / "named.cache"
+    text = cache.read_bytes()
     assert text.startswith(b"; Kestrune - Cache\r\n")
     saved = cache_file_records(text)
     assert ("www.alpha.test.", "A", "192.0.2.10") in saved
     assert ("ftp.alpha.test.", "CNAME", "www.beta.example.") in saved
     assert ("beta.example.", "MX", "5 mx.beta.example.") in saved
     assert ("glueless.test.", "NS", "ns.hoster.example.") in saved
-    assert 3500 < saved[("www.alpha.test.", "A", "192.0.2.10")] <= 3600
+    lo, hi = ttl_window(f.zones["alpha.test."].ttl, since)
+    assert lo <= saved[("www.alpha.test.", "A", "192.0.2.10")] <= hi
     # Root hints are permanent: not in the saved cache.
     assert not any(rec[0] == "a.root.test." for rec in saved)
 
-    time.sleep(max(0.0, learnt + 3.2 - time.monotonic()))   # brief's two seconds have passed
+    # The file is made ten minutes older, as if the server had been down that long: brief's two
+    # seconds have passed, the others have as long left as they had less those ten minutes.
+    age = 600
+    st = cache.stat()
+    os.utime(cache, ns=(st.st_atime_ns, st.st_mtime_ns - age * 10**9))
     k2 = resolver("CacheReload: YES")
     k2.wait_for(r"   Loading Cache\.\.\.$")
     f.reset_counts()
     for q in names[:-1]:
         r = ask(*q)
         assert answer_set(r) == answer_set(first[q]), q
-        # The file's age was taken off: the TTLs are below those first given.
+        # The file's age was taken off: the TTLs are below those first given by that much.
         before = {(x.name, x.rdtype): x.ttl for x in first[q].answer}
         for rrset in r.answer:
             assert rrset.ttl < before[(rrset.name, rrset.rdtype)], (q, rrset)
+            for rd in rrset:
+                key = (rrset.name.to_text().lower(), dns.rdatatype.to_text(rrset.rdtype),
+                       rd.to_text().lower())
+                assert rrset.ttl <= saved[key] - age, (q, rrset, saved[key])
     assert f.total() == 0
     # The record that ran out while the server was down is asked for again.
     assert answer_set(ask("brief.alpha.test.", "A")) == {"brief.alpha.test. A 192.0.2.13"}
@@ -669,12 +713,14 @@ def test_hosts_file_names_are_answered_and_never_overwritten(fake_internet, reso
     f = fake_internet
     hosts = kest_home / "hosts.txt"
     hosts.write_text(HOSTS)
+    since = time.monotonic()
     k = resolver(f"Hosts: {hosts}\nHostsTTL: 1234")
     k.wait_for(r'   Loading hosts file "' + re.escape(str(hosts).lower()) + r'"\.\.\.$')
     f.reset_counts()
     r = ask("www.beta.example.", "A")
     assert answer_set(r) == {"www.beta.example. A 127.1.2.3"}
-    assert 1200 < r.answer[0].ttl <= 1234
+    lo, hi = ttl_window(1234, since)
+    assert lo <= r.answer[0].ttl <= hi
     assert answer_set(ask("myhost.local.", "A")) == {"myhost.local. A 127.1.2.4"}
     assert answer_set(ask("hostalias.", "A")) == {"hostalias. CNAME www.beta.example.",
                                                   "www.beta.example. A 127.1.2.3"}
@@ -702,7 +748,7 @@ def test_hosts_file_names_are_answered_and_never_overwritten(fake_internet, reso
     # A full reload over the reload port reads the hosts file again: the old names are gone.
     hosts.write_text("127.1.2.8 other.host\n")
     port = None
-    deadline = time.monotonic() + 10
+    deadline = time.monotonic() + WAIT
     while port is None:
         port = next((v for key, v in parse_ini(k.ini) if key == "ReloadPort"), None)
         assert port or time.monotonic() < deadline, "ReloadPort never written"
@@ -710,7 +756,7 @@ def test_hosts_file_names_are_answered_and_never_overwritten(fake_internet, reso
     loads = sum("Loading hosts file" in line for line in k.lines)
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as ctl:
         ctl.sendto(b"reload", ("127.0.0.1", int(port)))
-    deadline = time.monotonic() + 10
+    deadline = time.monotonic() + WAIT
     while sum("Loading hosts file" in line for line in k.lines) == loads:
         assert time.monotonic() < deadline, "the hosts file was not read again"
         time.sleep(0.05)
@@ -753,9 +799,9 @@ def test_forwarding_goes_only_to_the_configured_servers(fake_internet, resolver)
     f = fake_internet
     k = resolver(f"RecursionOut: YES\nNS: {f.silent_ip}\nNS: {f.ip('bind')}")
     for _ in range(2):
-        r = ask("www.gamma.test.", "A", timeout=20)
+        r = ask("www.gamma.test.", "A")
         assert answer_set(r) == set(f.answers[("www.gamma.test.", "A")].answer)
-    r = ask("nosuch.gamma.test.", "A", timeout=20)
+    r = ask("nosuch.gamma.test.", "A")
     assert rcode(r) == "NXDOMAIN"
     counts = f.counts()
     assert counts["root"] == counts["knot"] == counts["leaf"] == 0, counts
@@ -768,7 +814,7 @@ def test_forwarding_goes_only_to_the_configured_servers(fake_internet, resolver)
     k = resolver(f"RecursionOut: YES\nNS: {f.ip('bind')}\nNS: {f.ip('leaf')}")
     f.reset_counts()
     for q in (("www.alpha.test.", "A"), ("multi.alpha.test.", "A"), ("alpha.test.", "MX")):
-        r = ask(*q, timeout=20)
+        r = ask(*q)
         assert answer_set(r) == set(f.answers[q].answer), q
     assert f.count("root") == f.count("knot") == 0
     assert k.stop() == 0
@@ -785,27 +831,36 @@ def test_burst_of_distinct_questions_stays_within_the_job_limit(fake_internet, r
     burst = Burst()
     try:
         # Each of these waits on the silent server, so the jobs pile up.
-        for i in range(150):
-            burst.send(f"h{i}.dead.test.", "A")
-        got = burst.collect(60, idle=5)
-        assert 90 <= len(got) <= 101, len(got)
+        names = [f"h{i}.dead.test." for i in range(150)]
+        for name in names:
+            burst.send(name, "A")
+        # Two probes answered at once (no look-up), sent after the burst, show that every
+        # question of it was taken in or dropped; each one taken in has asked a server by then.
+        probe(source=RESOLVER)
+        probe(source=RESOLVER)
+        taken = {q.qname for p in f.peers for q in f.queries(p)} & set(names)
+        assert 90 <= len(taken) <= 101, len(taken)
+        got = burst.collect(count=len(taken))
+        assert {name for name in burst.by_name()} == taken
         assert all(rcode(m) == "SERVFAIL" for m, _ in got.values())
         # Glueless servers that need each other, many at once: each ends.
         cycle = Burst()
         try:
             for i in range(20):
                 cycle.send(f"c{i}.cycle.test.", "A")
-            done = cycle.collect(60)
+            done = cycle.collect()
             assert len(done) == 20 and all(rcode(m) == "SERVFAIL" for m, _ in done.values())
         finally:
             cycle.close()
+        distinct = {q.qname for q in f.queries("silent")}
+        assert distinct <= taken and len(f.queries("silent")) <= 5 * len(taken)
+        assert k.running()
+        want = set(f.answers[("www.alpha.test.", "A")].answer)
+        assert answer_set(ask("www.alpha.test.", "A")) == want
+        # The questions dropped got no reply, not even late.
+        assert burst.extra() == []
     finally:
         burst.close()
-    distinct = {q.qname for q in f.queries("silent")}
-    assert len(distinct) <= 101 and len(f.queries("silent")) <= 5 * 101
-    assert k.running()
-    want = set(f.answers[("www.alpha.test.", "A")].answer)
-    assert answer_set(ask("www.alpha.test.", "A")) == want
 
 
 def test_recursion_only_for_allowed_clients(fake_internet, resolver):
