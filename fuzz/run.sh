@@ -15,6 +15,7 @@ build=${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS_PER_TARGET]}
 secs=${2:-60}
 targets=(fuzz_names fuzz_reply fuzz_zipname zonefile_fuzz)
 targets+=(datagram_fuzz)
+targets+=(tcp_fuzz)
 
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)

@@ -4,8 +4,6 @@
 
 #include "core/modDNS.h"
 #include "core/report.h"
-#include "platform/sockets.h"
-#include "platform/timer.h"
 #include "server/authority/clDNSAuthData.h"
 
 namespace {
@@ -28,32 +26,6 @@ bool ResolverType(int32_t qtype) {
             return false;
     }
 }
-
-// A listener's connection as the transfer server sees it.
-class TcpSocketAdapter : public IZTSocket {
-  public:
-    explicit TcpSocketAdapter(std::unique_ptr<platform::TcpConnection> c) : c_(std::move(c)) {}
-    ~TcpSocketAdapter() override { Close(); }
-
-    bool Send(const std::string& bytes, Failure& failure) override {
-        if (c_->Send(bytes)) return true;
-        const platform::SocketError e = c_->LastError();
-        failure.number = e.number;
-        failure.text = e.text;
-        return false;
-    }
-    void Close() override {
-        c_->OnData = nullptr;
-        c_->OnClose = nullptr;
-        c_->OnError = nullptr;
-        c_->Close();
-    }
-    size_t PendingSendBytes() const override { return c_->PendingSendBytes(); }
-    platform::TcpConnection& Connection() { return *c_; }
-
-  private:
-    std::unique_ptr<platform::TcpConnection> c_;
-};
 
 }  // namespace
 
@@ -251,13 +223,6 @@ void ctlZT::TimerTick() {
 
 // ---- The connection array -----------------------------------------------------------------------
 
-clTcpConnections::clTcpConnections(ZTContext context) : ctx_(std::move(context)) {}
-
-clTcpConnections::~clTcpConnections() {
-    if (timer_) timer_->Stop();
-    CloseAll();
-}
-
 size_t clTcpConnections::BusyCount() const {
     return static_cast<size_t>(std::count_if(cons_.begin(), cons_.end(),
                                              [](const auto& c) { return c && c->Busy; }));
@@ -287,29 +252,6 @@ ctlZT* clTcpConnections::Accept(std::unique_ptr<IZTSocket> socket, const std::st
     } catch (...) {
         kest::ReportError("frmAlpha WSTCP ConnectionRequest");
         return nullptr;
-    }
-}
-
-void clTcpConnections::Take(std::unique_ptr<platform::TcpConnection> connection) {
-    if (!connection) return;
-    const std::string peer = connection->RemoteIp();
-    connection->SetSendBufferLimit(kSendQueueLimit);
-    auto adapter = std::make_unique<TcpSocketAdapter>(std::move(connection));
-    platform::TcpConnection& c = adapter->Connection();
-    ctlZT* con = Accept(std::move(adapter), peer);
-    if (!con) return;
-    c.OnData = [con](const std::string& bytes) { con->DataArrival(bytes); };
-    c.OnClose = [con] { con->PeerClosed(); };
-    c.OnError = [this, con](const platform::SocketError& e) {
-        if (!e.IsConnectionReset() && ctx_.log) {
-            ctx_.log(0, "ctlZT-WS Error " + std::to_string(e.number) + " " + e.text);
-        }
-        con->PeerClosed();
-    };
-    if (!timer_) {
-        timer_ = std::make_unique<platform::Timer>(1000);
-        timer_->OnTimeout = [this] { Tick(); };
-        timer_->Start();
     }
 }
 
