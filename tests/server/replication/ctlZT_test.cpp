@@ -498,14 +498,26 @@ TEST_F(ZoneTransferServer, TransfersAreRefusedForUnknownZonesStrangersOfSecureZo
 }
 
 TEST_F(ZoneTransferServer, ASendFailureStopsTheTransferAndClosesTheConnection) {
-    Zone("ex.", kSmall);
+    // Large enough for the messages to go to the socket in more than one batch.
+    std::string text = "; NOTSECURE\r\n@ SOA ns hm 1 2 3 4 5\r\n";
+    for (int i = 0; i < 4000; ++i) text += "h" + std::to_string(i) + " A 10.0.0.1\r\n";
+    Zone("ex.", text);
     ctlZT* c = Connect();
-    socket_->failAfter = 2;
+    socket_->failAfter = 1;
     c->DataArrival(Prefixed(Request(1, 0, "ex.", kTypeAXFR)));
-    EXPECT_EQ(Messages(socket_->out).size(), 2u);
+    // What went out before the failure is whole messages, and not all of them.
+    const auto sent = Messages(socket_->out);
+    EXPECT_GT(sent.size(), 10u);
+    EXPECT_LT(sent.size(), 4002u);
     EXPECT_TRUE(Logged("ctlZT-WS Error 105 No buffer space available"));
     EXPECT_TRUE(socket_->closed);
     EXPECT_FALSE(c->Busy);
+    // Failing at once: nothing out, the same log line, closed.
+    ctlZT* d = Connect();
+    socket_->failAfter = 0;
+    d->DataArrival(Prefixed(Request(2, 0, "ex.", kTypeAXFR)));
+    EXPECT_EQ(socket_->out, "");
+    EXPECT_TRUE(socket_->closed);
 }
 
 // ---- Lifecycle ----------------------------------------------------------------------------------
