@@ -1,5 +1,9 @@
-// The listener's side of the connection array: real sockets and the one-second timer. Kept apart
-// so the request handling builds without the event loop (the fuzz target).
+// The connection array TCPcon: the listener's real sockets, the one-second timer, the limits and
+// the resolver's way back to a connection. Kept apart from ctlZT so the request handling builds
+// without the event loop (the fuzz target).
+#include <algorithm>
+
+#include "core/report.h"
 #include "platform/sockets.h"
 #include "platform/timer.h"
 #include "server/replication/ctlZT.h"
@@ -64,3 +68,53 @@ void clTcpConnections::Take(std::unique_ptr<platform::TcpConnection> connection)
     }
 }
 
+size_t clTcpConnections::BusyCount() const {
+    return static_cast<size_t>(std::count_if(cons_.begin(), cons_.end(),
+                                             [](const auto& c) { return c && c->Busy; }));
+}
+
+ctlZT* clTcpConnections::Accept(std::unique_ptr<IZTSocket> socket, const std::string& peer) {
+    try {
+        if (!socket) return nullptr;
+        if ((ctx_.isBlocked && ctx_.isBlocked(peer)) || BusyCount() >= kMaxConnections) {
+            socket->Close();
+            return nullptr;
+        }
+        ctlZT* con = nullptr;
+        for (auto& c : cons_) {
+            if (!c->Busy) {
+                con = c.get();
+                break;
+            }
+        }
+        if (!con) {
+            cons_.push_back(std::make_unique<ctlZT>(ctx_));
+            con = cons_.back().get();
+        }
+        nextConId_ = nextConId_ >= INT32_MAX ? 1 : nextConId_ + 1;
+        con->Accept(nextConId_, std::move(socket), peer);
+        return con;
+    } catch (...) {
+        kest::ReportError("frmAlpha WSTCP ConnectionRequest");
+        return nullptr;
+    }
+}
+
+bool clTcpConnections::SendAnswer(int32_t connectionId, const std::string& message) {
+    for (auto& c : cons_) {
+        if (c->Busy && c->ConID == connectionId) return c->SendAnswer(message);
+    }
+    return false;
+}
+
+void clTcpConnections::Tick() {
+    for (auto& c : cons_) {
+        if (c->Busy) c->TimerTick();
+    }
+}
+
+void clTcpConnections::CloseAll() {
+    for (auto& c : cons_) {
+        if (c->Busy) c->Close();
+    }
+}
