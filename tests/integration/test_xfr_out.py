@@ -3,7 +3,6 @@ transfer client, refusals of a secure zone, and BIND 9 and Knot as secondaries t
 Kestrune's NOTIFY. Records are checked against dnspython's reading of the same zone text."""
 import subprocess
 import tempfile
-import time
 
 import dns.message
 import dns.rcode

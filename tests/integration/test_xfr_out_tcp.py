@@ -110,7 +110,6 @@ def test_garbage_and_an_overlong_prefix_are_survived(big_primary):
 
 
 def test_a_stalled_message_and_200_idle_connections_leave_udp_flowing(big_primary):
-    k = big_primary
     stalled = connect()
     stalled.sendall(struct.pack("!H", 300) + b"\0" * 100)
     idle = [connect() for _ in range(200)]

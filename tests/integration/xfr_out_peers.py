@@ -4,7 +4,6 @@ secondaries on their own 127.0.0.N addresses at port 53, and waits on what they 
 Every helper runs inside the test's private namespace (the `netns` fixture of conftest.py)."""
 import re
 import shutil
-import signal
 import socket
 import struct
 import subprocess
@@ -194,24 +193,18 @@ def wait_serial(ip, zone, serial, timeout, peer=None):
 
 
 class Secondary:
-    """BIND 9 or Knot as a secondary of kestserv for some zones, listening on ip:53; or, as kind
-    "bind-primary", BIND serving the zones from texts given (zone_texts) and notifying `notify`."""
+    """BIND 9 or Knot as a secondary of kestserv for some zones, listening on ip:53."""
 
-    def __init__(self, kind, ip, zones, folder, primary=KEST_IP, zone_texts=None, notify=()):
+    def __init__(self, kind, ip, zones, folder, primary=KEST_IP):
         self.kind, self.ip, self.zones = kind, ip, list(zones)
         self.dir = Path(folder) / kind
         self.primary = primary
-        self.zone_texts = zone_texts or {}
-        self.notify = list(notify)
         self.proc = None
         self._log = None
 
     def start(self):
         self.dir.mkdir(parents=True)
-        if self.kind == "bind-primary":
-            cmd = self._bind_primary_conf()
-        else:
-            cmd = self._bind_conf() if self.kind == "bind" else self._knot_conf()
+        cmd = self._bind_conf() if self.kind == "bind" else self._knot_conf()
         self._log = open(self.dir / "daemon.log", "wb")
         self.proc = subprocess.Popen(cmd, cwd=self.dir, stdin=subprocess.DEVNULL,
                                      stdout=self._log, stderr=subprocess.STDOUT)
@@ -248,42 +241,6 @@ controls {{ }};
                      f'file "{d}/{z}db"; masterfile-format text; }};\n')
         (d / "named.conf").write_text(text)
         return ["named", "-4", "-g", "-n", "1", "-U", "1", "-c", str(d / "named.conf")]
-
-    def _bind_primary_conf(self):
-        d = self.dir
-        also = "".join(f"{ip}; " for ip in self.notify)
-        text = f"""options {{
-    directory "{d}";
-    pid-file "{d}/named.pid";
-    lock-file "{d}/named.lock";
-    session-keyfile "{d}/session.key";
-    managed-keys-directory "{d}";
-    bindkeys-file "{d}/bind.keys";
-    geoip-directory none;
-    listen-on port 53 {{ {self.ip}; }};
-    listen-on-v6 {{ none; }};
-    query-source address {self.ip};
-    notify-source {self.ip};
-    recursion no;
-    allow-transfer {{ any; }};
-    dnssec-validation no;
-}};
-controls {{ }};
-"""
-        for z in self.zones:
-            self.write_zone(z, self.zone_texts[z])
-            text += (f'zone "{z}" {{ type primary; file "{d}/{z}zone"; '
-                     f'notify explicit; also-notify {{ {also} }}; }};\n')
-        (d / "named.conf").write_text(text)
-        return ["named", "-4", "-g", "-n", "1", "-U", "1", "-c", str(d / "named.conf")]
-
-    def write_zone(self, zone, text):
-        """The primary's master file (the server-format text read with its zone as origin)."""
-        (self.dir / f"{zone}zone").write_text(f"$ORIGIN {zone}\n" + text)
-
-    def reload(self):
-        """BIND reads its zone files again on SIGHUP."""
-        self.proc.send_signal(signal.SIGHUP)
 
     def _knot_conf(self):
         d = self.dir
