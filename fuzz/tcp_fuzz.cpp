@@ -105,8 +105,8 @@ void CheckStream(const std::string& out) {
     size_t at = 0;
     while (at < out.size()) {
         FUZZ_CHECK(out.size() - at >= 2);
-        const size_t n = (static_cast<unsigned char>(out[at]) << 8) |
-                         static_cast<unsigned char>(out[at + 1]);
+        const size_t n =
+            (static_cast<unsigned char>(out[at]) << 8) | static_cast<unsigned char>(out[at + 1]);
         FUZZ_CHECK(out.size() - at - 2 >= n);
         const std::string m = out.substr(at + 2, n);
         at += 2 + n;

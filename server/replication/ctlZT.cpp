@@ -88,8 +88,9 @@ void ctlZT::DataArrival(const std::string& bytes) {
         if (ctx_.doTray) ctx_.doTray(1);
         const int32_t me = ConID;
         while (buffer_.size() >= 2) {
-            const size_t length = (static_cast<size_t>(static_cast<unsigned char>(buffer_[0])) << 8) |
-                                  static_cast<unsigned char>(buffer_[1]);
+            const size_t length =
+                (static_cast<size_t>(static_cast<unsigned char>(buffer_[0])) << 8) |
+                static_cast<unsigned char>(buffer_[1]);
             if (length > modZT::kMaxTcpRequest) {
                 // Not a DNS request; the peer can repeat it at will, so it is only logged.
                 Log("ctlZT DataArrival: message of" + std::string(" ") + std::to_string(length) +

@@ -15,7 +15,7 @@ class clDNSAuthData;
 struct NotifyContext {
     clDNSAuthData* zones = nullptr;
     clReplicationIds* ids = nullptr;
-    IDatagramSender* sender = nullptr;              // null sends nothing
+    IDatagramSender* sender = nullptr;                   // null sends nothing
     const std::vector<std::string>* localIPs = nullptr;  // the server's own addresses
     std::function<void(int kind, std::string_view text)> log;
     std::function<void(int icon)> doTray;

@@ -69,8 +69,8 @@ void clTcpConnections::Take(std::unique_ptr<platform::TcpConnection> connection)
 }
 
 size_t clTcpConnections::BusyCount() const {
-    return static_cast<size_t>(std::count_if(cons_.begin(), cons_.end(),
-                                             [](const auto& c) { return c && c->Busy; }));
+    return static_cast<size_t>(
+        std::count_if(cons_.begin(), cons_.end(), [](const auto& c) { return c && c->Busy; }));
 }
 
 ctlZT* clTcpConnections::Accept(std::unique_ptr<IZTSocket> socket, const std::string& peer) {

@@ -68,8 +68,7 @@ std::string Framed(std::string_view message) {
     return out;
 }
 
-std::string TransferHeader(int32_t id, bool rd, std::string_view zoneName,
-                           modDNS::ZipIndex& zip) {
+std::string TransferHeader(int32_t id, bool rd, std::string_view zoneName, modDNS::ZipIndex& zip) {
     std::string m;
     modDNS::AppendShortL(m, id);
     m += static_cast<char>(0x84 | (rd ? 0x01 : 0));
@@ -151,13 +150,13 @@ bool AppendRecord(std::string& m, const clDNSRecord& rec, modDNS::ZipIndex& zip)
 }
 
 bool ZoneTransfer(clDNSAuthData& zones, const TransferHooks& hooks, int32_t id, bool rd,
-                  const std::string& zoneName, bool severalPerMessage,
-                  const std::string& requester, IZTSocket& socket) {
+                  const std::string& zoneName, bool severalPerMessage, const std::string& requester,
+                  IZTSocket& socket) {
     try {
         const std::shared_ptr<clZone> zone = zones.GetZone(zoneName);
         if (!zone) return Refuse(hooks, id, rd, zoneName, requester, socket);
-        if (zone->Secure && std::find(zone->Slaves.begin(), zone->Slaves.end(), requester) ==
-                                zone->Slaves.end()) {
+        if (zone->Secure &&
+            std::find(zone->Slaves.begin(), zone->Slaves.end(), requester) == zone->Slaves.end()) {
             return Refuse(hooks, id, rd, zoneName, requester, socket);
         }
         // The records are sent from a snapshot: a reload while the queue drains changes nothing
@@ -194,8 +193,7 @@ bool ZoneTransfer(clDNSAuthData& zones, const TransferHooks& hooks, int32_t id, 
             const bool sent = socket.Send(batch, failure);
             batch.clear();
             if (!sent) {
-                Log(hooks, "ctlZT-WS Error " + std::to_string(failure.number) + " " +
-                               failure.text);
+                Log(hooks, "ctlZT-WS Error " + std::to_string(failure.number) + " " + failure.text);
             }
             return sent;
         };

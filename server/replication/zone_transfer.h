@@ -46,8 +46,7 @@ bool AppendRecord(std::string& message, const clDNSRecord& rec, modDNS::ZipIndex
 
 // Header and question of a transfer message: ID, flags 0x84 (+ 0x01 for rd) and 0, QDCOUNT 1,
 // the other counts 0, the zone name with type 252 and class 1. "" when the name cannot be encoded.
-std::string TransferHeader(int32_t id, bool rd, std::string_view zoneName,
-                           modDNS::ZipIndex& zip);
+std::string TransferHeader(int32_t id, bool rd, std::string_view zoneName, modDNS::ZipIndex& zip);
 
 using LogFn = std::function<void(int kind, std::string_view text)>;
 
@@ -60,7 +59,7 @@ struct TransferHooks {
 // not held, is secure and the requester is not in its NOTIFY list, or has no SOA. False when a
 // send failed (the connection should then be closed: the peer cannot make sense of the rest).
 bool ZoneTransfer(clDNSAuthData& zones, const TransferHooks& hooks, int32_t id, bool rd,
-                  const std::string& zoneName, bool severalPerMessage,
-                  const std::string& requester, IZTSocket& socket);
+                  const std::string& zoneName, bool severalPerMessage, const std::string& requester,
+                  IZTSocket& socket);
 
 }  // namespace modZT

@@ -178,10 +178,9 @@ class ZoneTransferServer : public ::testing::Test {
         settings_.DNSRecursion = "<all>";
         log_.OpenWindow();
         store_.SetReplication(&replication_);
-        previousSink_ = kest::SetErrorSink([this](const std::string& where, const std::string&,
-                                                  const kest::RunError&) {
-            reports_.push_back(where);
-        });
+        previousSink_ =
+            kest::SetErrorSink([this](const std::string& where, const std::string&,
+                                      const kest::RunError&) { reports_.push_back(where); });
 
         modMain::IntakeContext ic;
         ic.settings = &settings_;
@@ -199,8 +198,7 @@ class ZoneTransferServer : public ::testing::Test {
         zt.createRequest = [this](int32_t id, bool rd, const std::string& name, int32_t type,
                                   const std::string& ip, int32_t port) {
             created_.push_back(name + " " + std::to_string(type) + " " + ip + " " +
-                               std::to_string(port) + " " + std::to_string(id) +
-                               (rd ? " rd" : ""));
+                               std::to_string(port) + " " + std::to_string(id) + (rd ? " rd" : ""));
             intake_->CreateRequest(id, rd, name, type, ip, port, 0);
         };
         zt.isBlocked = [this](const std::string& ip) { return intake_->IsBlocked(ip); };
@@ -340,8 +338,9 @@ TEST_F(ZoneTransferServer, RequestsThatAreRepliesOrIncompleteOrOfOtherKindsGetTh
 // ---- Queries through the resolver ---------------------------------------------------------------
 
 TEST_F(ZoneTransferServer, AQueryGoesToTheResolverAndItsReplyComesBackOnTheSameConnection) {
-    Zone("example.", "@ 3600 SOA ns hm 7 7200 900 604800 300\r\n@ 600 MX 10 mail\r\n"
-                     "mail 600 A 10.0.0.25\r\n");
+    Zone("example.",
+         "@ 3600 SOA ns hm 7 7200 900 604800 300\r\n@ 600 MX 10 mail\r\n"
+         "mail 600 A 10.0.0.25\r\n");
     Connect("10.0.0.8");
     auto other = socket_;
     ctlZT* c = Connect("10.0.0.9");
@@ -404,25 +403,36 @@ TEST_F(ZoneTransferServer, OneRecordPerMessageGivesTheSoaTheRecordsAndTheSoaAgai
 
     // Header: ID, 0x84 + rd, 0, one question, one answer; the question at offset 12.
     const std::string head = std::string("\x12\x34\x85\x00\x00\x01\x00\x01\x00\x00\x00\x00", 12) +
-                             std::string("\x02" "ex\x00\x00\xFC\x00\x01", 8);
+                             std::string(
+                                 "\x02"
+                                 "ex\x00\x00\xFC\x00\x01",
+                                 8);
     const std::string ptr = "\xC0\x0C";  // "ex." at offset 12
-    const std::string soaData = std::string("\x02" "ns") + ptr + "\x02" "hm" + ptr +
-                                MakeLongU(7) + MakeLongU(7200) + MakeLongU(900) +
+    const std::string soaData = std::string(
+                                    "\x02"
+                                    "ns") +
+                                ptr +
+                                "\x02"
+                                "hm" +
+                                ptr + MakeLongU(7) + MakeLongU(7200) + MakeLongU(900) +
                                 MakeLongU(604800) + MakeLongU(300);
     const std::string soa = head + ptr + std::string("\x00\x06\x00\x01", 4) + MakeLongU(3600) +
                             MakeShortL(static_cast<int64_t>(soaData.size())) + soaData;
     EXPECT_EQ(ms[0], soa);
     EXPECT_EQ(ms[1], head + ptr + std::string("\x00\x02\x00\x01", 4) + MakeLongU(600) +
-                         std::string("\x00\x05\x02" "ns", 5) + ptr);
-    EXPECT_EQ(ms[2], head + "\x03www" + ptr + std::string("\x00\x01\x00\x01", 4) +
-                         MakeLongU(120) + std::string("\x00\x04\x0A\x00\x00\x01", 6));
+                         std::string("\x00\x05\x02"
+                                     "ns",
+                                     5) +
+                         ptr);
+    EXPECT_EQ(ms[2], head + "\x03www" + ptr + std::string("\x00\x01\x00\x01", 4) + MakeLongU(120) +
+                         std::string("\x00\x04\x0A\x00\x00\x01", 6));
     EXPECT_EQ(ms[3], soa);
 }
 
 TEST_F(ZoneTransferServer, SeveralRecordsPerMessageFillEachMessageJustPastAThousandBytes) {
     std::string text = "; NOTSECURE\r\n@ 3600 SOA ns hm 7 7200 900 604800 300\r\n@ NS ns\r\n";
-    for (int i = 0; i < 400; ++i) text += "host" + std::to_string(i) + " A 10.0.1." +
-                                          std::to_string(i % 250) + "\r\n";
+    for (int i = 0; i < 400; ++i)
+        text += "host" + std::to_string(i) + " A 10.0.1." + std::to_string(i % 250) + "\r\n";
     Zone("example.org.", text);
     const size_t records = store_.GetZone("example.org.")->Records.size();
     ASSERT_EQ(records, 402u);

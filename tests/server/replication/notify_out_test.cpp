@@ -92,7 +92,10 @@ TEST_F(NotifyOut, OneMessageOneIdToEverySecondaryButTheServerItself) {
     notifier_->Notify("example.com.");
     // ID 42, flags 0x24 0x00 (NOTIFY, authoritative), one question: the zone, SOA, class IN.
     const std::string want = std::string("\x00\x2A\x24\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12) +
-                             "\x07" "example\x03" "com" + std::string("\x00\x00\x06\x00\x01", 5);
+                             "\x07"
+                             "example\x03"
+                             "com" +
+                             std::string("\x00\x00\x06\x00\x01", 5);
     ASSERT_EQ(sender_.sent.size(), 2u);
     EXPECT_EQ(sender_.sent[0].ip, "10.0.0.2");
     EXPECT_EQ(sender_.sent[1].ip, "10.0.0.3");
@@ -137,9 +140,9 @@ TEST_F(NotifyOut, AFailedSendIsLoggedAndTheRestStillGoOutEvenIfTheZoneGoesMeanwh
     EXPECT_EQ(sender_.sent[0].ip, "10.0.0.3");
     EXPECT_EQ(sender_.sent[1].ip, "10.0.0.4");
     EXPECT_EQ(sender_.sent[0].data, sender_.sent[1].data);
-    EXPECT_NE(std::find(lines_.begin(), lines_.end(),
-                        "Zone Notify WS Error 101 Network is unreachable"),
-              lines_.end());
+    EXPECT_NE(
+        std::find(lines_.begin(), lines_.end(), "Zone Notify WS Error 101 Network is unreachable"),
+        lines_.end());
     EXPECT_EQ(pumps_, 3);
 }
 

@@ -64,8 +64,8 @@ struct Client {
         std::vector<std::string> out;
         size_t at = 0;
         while (in.size() - at >= 2) {
-            const size_t n = (static_cast<unsigned char>(in[at]) << 8) |
-                             static_cast<unsigned char>(in[at + 1]);
+            const size_t n =
+                (static_cast<unsigned char>(in[at]) << 8) | static_cast<unsigned char>(in[at + 1]);
             if (in.size() - at - 2 < n) break;
             out.push_back(in.substr(at + 2, n));
             at += 2 + n;
