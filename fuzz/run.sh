@@ -16,6 +16,7 @@ secs=${2:-60}
 targets=(fuzz_names fuzz_reply fuzz_zipname zonefile_fuzz)
 targets+=(datagram_fuzz)
 targets+=(xfrin_fuzz)
+targets+=(tcp_fuzz)
 
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)

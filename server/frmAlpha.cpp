@@ -9,6 +9,8 @@
 #include "server/intake.h"
 #include "server/reload_command.h"
 #include "server/replication/secondary_side.h"
+#include "server/replication/ctlZT.h"
+#include "server/replication/notify_out.h"
 #include "server/resolver/cachefiles.h"
 #include "server/resolver/clDNSCache.h"
 #include "server/resolver/clDNSRequest.h"
@@ -79,7 +81,19 @@ frmAlpha::frmAlpha(HostServices host)
     secondary_ = std::make_unique<modReplication::clSecondarySide>(
         *zones_, ReplicationIds, std::move(secondaryHost), sender_.get());
     secondary_->Attach(replication_);
+    ZTContext zt;
+    zt.zones = zones_.get();
+    zt.log = logFn;
+    zt.doTray = [this](int icon) { DoTray(icon); };
+    zt.countRequest = [this] { intake_->CountRequest(); };
+    zt.createRequest = [this](int32_t id, bool rd, const std::string& name, int32_t type,
+                              const std::string& ip, int32_t port) {
+        intake_->CreateRequest(id, rd, name, type, ip, port, 0);
+    };
+    zt.isBlocked = [this](const std::string& ip) { return intake_->IsBlocked(ip); };
+    tcp_ = std::make_unique<clTcpConnections>(std::move(zt));
     IntakeContext ctx;
+    ctx.tcp = tcp_.get();
     ctx.settings = &settings;
     ctx.clock = host_.clock;
     ctx.log = &log_;
@@ -95,10 +109,24 @@ frmAlpha::frmAlpha(HostServices host)
     ctx.programDir = host_.programDir;
     ctx.soaClient = secondary_->SoaClient();
     intake_ = std::make_unique<RequestIntake>(std::move(ctx));
+
+    NotifyContext nc;
+    nc.zones = zones_.get();
+    nc.ids = &ReplicationIds;
+    nc.sender = sender_.get();
+    nc.localIPs = &LocalIPs;
+    nc.log = logFn;
+    nc.doTray = [this](int icon) { DoTray(icon); };
+    nc.pump = [this] {
+        if (host_.pump) host_.pump->Pump();
+    };
+    notifier_ = std::make_unique<clNotifier>(std::move(nc));
+    replication_.notify = [this](const std::string& zoneName) { notifier_->Notify(zoneName); };
 }
 
 frmAlpha::~frmAlpha() {
     timer_->Stop();
+    tcp_->CloseAll();
     CloseDNSSockets();
     reloadSocket_.reset();
     kest::SetErrorSink(std::move(previousSink_));
@@ -216,6 +244,7 @@ void frmAlpha::PauseServer() {
     if (!Running) return;
     try {
         intake_->ClearOutstanding();
+        tcp_->CloseAll();
         CloseDNSSockets();
         Running = false;
         AddLine(kLogEvent, "Server paused.");
@@ -363,8 +392,16 @@ void frmAlpha::OnReloadData(const platform::Datagram& d) {
 void frmAlpha::OnDNSData(const platform::Datagram& d) { intake_->OnDatagram(d); }
 
 void frmAlpha::OnTcpConnection(std::unique_ptr<platform::TcpConnection> c) {
-    // Queries over TCP and zone transfers come later; the connection is closed.
-    if (c) c->Close();
+    try {
+        if (!c) return;
+        if (!Running) {
+            c->Close();
+            return;
+        }
+        tcp_->Take(std::move(c));
+    } catch (...) {
+        kest::ReportError("frmAlpha WSTCP ConnectionRequest");
+    }
 }
 
 void frmAlpha::Warn(const std::string& text) {

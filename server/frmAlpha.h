@@ -25,6 +25,8 @@ class clCacheFiles;
 namespace modReplication {
 class clSecondarySide;
 }
+class clTcpConnections;
+class clNotifier;
 
 namespace platform {
 class UdpSocket;
@@ -90,6 +92,8 @@ public:
     // IDs of SOA queries, transfer requests and NOTIFY messages.
     clReplicationIds ReplicationIds;
     clReplication& Replication() { return replication_; }
+    // The TCP connections of port 53 (TCPcon).
+    clTcpConnections& TcpConnections() { return *tcp_; }
 
     // Start-up and shutdown.
     void LoadSettings(const std::vector<std::string>& localIPs);
@@ -140,6 +144,8 @@ private:
     std::unique_ptr<UdpSocketSender> sender_;
     std::unique_ptr<modReplication::clSecondarySide> secondary_;  // before intake, which uses it
     std::unique_ptr<RequestIntake> intake_;
+    std::unique_ptr<clTcpConnections> tcp_;  // after the intake it hands queries to
+    std::unique_ptr<clNotifier> notifier_;
     std::unique_ptr<platform::UdpSocket> dnsSocket_;
     std::unique_ptr<platform::TcpListener> tcpListener_;
     std::unique_ptr<platform::UdpSocket> reloadSocket_;

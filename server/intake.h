@@ -108,6 +108,9 @@ class RequestIntake {
                        const std::string& ip, int32_t port, int16_t level,
                        const std::string& localIp = {});
 
+    // Counts a request in the statistics (total and per second); TCP requests are counted too.
+    void CountRequest();
+
     // ---- Outstanding requests ----
     OutstandingRequests& Outstanding() { return outstanding_; }
     // Pausing the service forgets every waiting job.
@@ -142,7 +145,6 @@ class RequestIntake {
     bool FloodCheck(const std::string& ip);
     void NotImplemented(const std::string& ip, int32_t port, const std::string& data,
                         const std::string& localIp, const std::string& description);
-    void CountRequest();
     bool Running() const;
 
     RequestRef MatchReply(const clDNSAnswer& answer, const std::string& ip) const;

@@ -349,7 +349,7 @@ def secondary_file(primary_ip):
     return f"; PRIMARYIP {primary_ip}\r\n".encode()
 
 
-def tcp_served(zone, ip=KEST_IP, timeout=3.0):
+def tcp_served(zone, ip=KEST_IP, timeout=10.0):
     """Whether kestserv answers DNS over TCP (the transfer server's side of replication): a query
     for the SOA of a zone it holds gets a reply on the connection."""
     q = dns.message.make_query(zone, "SOA")
