@@ -1,10 +1,10 @@
 // The server object's wiring of the secondary side: the reload port, the timer with a master
 // directory, and shutdown's saves, on real loopback sockets with a fake clock.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,7 +13,9 @@
 #include "platform/sockets.h"
 #include "server/authority/clDNSAuthData.h"
 #include "server/frmAlpha.h"
+#include "tests/support/alpha_start.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -27,30 +29,30 @@ QCoreApplication& App() {
     return app;
 }
 
+fs::path MadeHome(const fs::path& dir) {
+    fs::create_directories(dir / "data");
+    return dir;
+}
+
 class AlphaWiring : public ::testing::Test {
   protected:
-    void SetUp() override {
-        App();
-        home_ = fs::temp_directory_path() /
-                ("alpha-wiring-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(home_);
-        fs::create_directories(home_ / "data");
-        modMain::HostServices h;
-        h.clock = &clock_;
-        h.programDir = home_;
-        alpha_ = std::make_unique<modMain::frmAlpha>(h);
-        alpha_->LoadSettings({});
-        alpha_->settings.DNSBind = "127.0.0.1";
-        platform::UdpSocket probe;
-        ASSERT_TRUE(probe.Bind("127.0.0.1", 0));
-        alpha_->settings.DNSPort = probe.LocalPort();
-        probe.Close();
-        alpha_->Log().OpenWindow();
-    }
-    void TearDown() override {
-        alpha_.reset();
-        fs::remove_all(home_);
+    void SetUp() override { App(); }
+    void TearDown() override { alpha_.reset(); }
+    // The server on 127.0.0.1, given its settings by configure and started.
+    modMain::frmAlpha& Started(const std::function<void(modMain::frmAlpha&)>& configure = {}) {
+        alpha_ = kest::test::StartOnFreePort([&](uint16_t port) {
+            modMain::HostServices h;
+            h.clock = &clock_;
+            h.programDir = home_;
+            auto a = std::make_unique<modMain::frmAlpha>(h);
+            a->LoadSettings({});
+            a->settings.DNSBind = "127.0.0.1";
+            a->settings.DNSPort = port;
+            a->Log().OpenWindow();
+            if (configure) configure(*a);
+            return a;
+        });
+        return *alpha_;
     }
     bool Logged(const std::string& text) const {
         for (const auto& l : alpha_->Log().WindowLines()) {
@@ -60,13 +62,13 @@ class AlphaWiring : public ::testing::Test {
     }
 
     kest::test::FakeClock clock_;
-    fs::path home_;
+    kest::test::TempDir dir_;
+    const fs::path home_ = MadeHome(dir_.path());
     std::unique_ptr<modMain::frmAlpha> alpha_;
 };
 
 TEST_F(AlphaWiring, ReloadedSecondaryZoneIsCheckedAtOnceAndShutdownSavesItsTimer) {
-    modMain::frmAlpha& a = *alpha_;
-    a.Begin();
+    modMain::frmAlpha& a = Started();
     a.Timer();
     platform::WriteFileAtomic(home_ / "data" / "sec.test.dns",
                               "; PRIMARYIP 127.0.0.9\r\n@ 300 SOA ns1 hm 1 2 3 3600 5\r\n"
@@ -84,13 +86,12 @@ TEST_F(AlphaWiring, ReloadedSecondaryZoneIsCheckedAtOnceAndShutdownSavesItsTimer
 }
 
 TEST_F(AlphaWiring, MasterDirectoryTakesOverTheTimerAndShutdown) {
-    modMain::frmAlpha& a = *alpha_;
     fs::create_directories(home_ / "master");
     platform::WriteFileAtomic(home_ / "master" / "m.test.dns",
                               "@ 300 SOA ns1 hm 1 2 3 4 5\r\nwww 300 A 10.0.0.3\r\n");
     platform::WriteFileAtomic(home_ / "data" / "sec.test.dns", "; PRIMARYIP 127.0.0.9\r\n");
-    a.settings.MasterDir = (home_ / "master").string();
-    a.Begin();
+    modMain::frmAlpha& a =
+        Started([&](modMain::frmAlpha& f) { f.settings.MasterDir = (home_ / "master").string(); });
     a.Timer();
     // The first tick synchronises: the secondary zone is not in the master directory.
     EXPECT_TRUE(Logged("-> New zone: m.test."));

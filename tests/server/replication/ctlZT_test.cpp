@@ -19,6 +19,7 @@
 #include "server/resolver/clDNSCache.h"
 #include "tests/server/resolver/request_fakes.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -165,9 +166,7 @@ size_t LastRecordStart(const std::string& m) {
 class ZoneTransferServer : public ::testing::Test {
   protected:
     ZoneTransferServer()
-        : dir_(fs::temp_directory_path() /
-               ("kest_ctlzt_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        : dir_(tmp_.path()),
           log_(settings_, clock_, dir_),
           leases_(settings_, clock_, dir_),
           store_(settings_, clock_, log_, leases_, dir_ / "data"),
@@ -236,6 +235,7 @@ class ZoneTransferServer : public ::testing::Test {
 
     kest::test::FakeClock clock_;
     modMain::Settings settings_;
+    kest::test::TempDir tmp_;  // before the paths made from it
     fs::path dir_;
     modMain::ActivityLog log_;
     clLeases leases_;

@@ -13,6 +13,7 @@
 #include "server/dhcp/clLease.h"
 #include "tests/server/resolver/request_fakes.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -35,9 +36,7 @@ class FlakySender : public kest::test::RecordingSender {
 class NotifyOut : public ::testing::Test {
   protected:
     NotifyOut()
-        : dir_(fs::temp_directory_path() /
-               ("kest_notify_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        : dir_(tmp_.path()),
           leases_(settings_, clock_, dir_),
           store_(
               settings_, clock_, [this](int, std::string_view t) { lines_.emplace_back(t); },
@@ -72,6 +71,7 @@ class NotifyOut : public ::testing::Test {
 
     kest::test::FakeClock clock_;
     modMain::Settings settings_;
+    kest::test::TempDir tmp_;  // before the paths made from it
     fs::path dir_;
     clLeases leases_;
     clDNSAuthData store_;

@@ -20,6 +20,7 @@
 #include "server/replication/replication.h"
 #include "server/replication/secondaries.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace reptest {
 
@@ -122,9 +123,7 @@ class FakeNet : public modReplication::IZtsNet {
 class ReplicationTest : public ::testing::Test {
   protected:
     ReplicationTest()
-        : root_(fs::temp_directory_path() /
-                ("kest_repl_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        : root_(tmp_.path()),
           data_(root_ / "data"),
           leases_(settings_, clock_, root_),
           store_(
@@ -196,6 +195,7 @@ class ReplicationTest : public ::testing::Test {
 
     kest::test::FakeClock clock_;
     modMain::Settings settings_;
+    kest::test::TempDir tmp_;  // before the paths made from it
     fs::path root_, data_;
     clLeases leases_;
     std::vector<std::string> log_;

@@ -2,7 +2,6 @@
 // connection (larger than the socket buffers), a query answered on its connection, blocked
 // addresses, and the connections closed when the server pauses.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <chrono>
@@ -14,7 +13,9 @@
 #include "server/frmAlpha.h"
 #include "server/intake.h"
 #include "server/replication/ctlZT.h"
+#include "tests/support/alpha_start.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -28,12 +29,6 @@ QCoreApplication& App() {
     static char* argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-uint16_t FreePort() {
-    platform::TcpListener probe;
-    EXPECT_TRUE(probe.Bind("127.0.0.1", 0));
-    return probe.LocalPort();
 }
 
 // Runs the event loop until the condition holds (or a generous bound passes).
@@ -85,34 +80,30 @@ class TcpAlpha : public ::testing::Test {
     // The server with a zone of hosts + 2 records, started and loaded.
     void Start(int hosts) {
         App();
-        home_ = std::filesystem::temp_directory_path() /
-                ("tcp-alpha-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(home_);
         std::filesystem::create_directories(home_ / "data");
         std::string zone = "; NOTSECURE\r\n@ 300 SOA ns1 hm 1 2 3 4 5\r\nwww 300 A 10.0.0.1\r\n";
         for (int i = 0; i < hosts; ++i) zone += "h" + std::to_string(i) + " 300 A 10.0.0.2\r\n";
         platform::WriteFileAtomic(home_ / "data" / "example.test.dns", zone);
-        HostServices h;
-        h.clock = &clock_;
-        h.programDir = home_;
-        alpha_ = std::make_unique<frmAlpha>(h);
-        alpha_->LoadSettings({});
-        alpha_->settings.DNSBind = "127.0.0.1";
-        alpha_->settings.DNSPort = port_ = FreePort();
-        alpha_->Log().OpenWindow();
-        alpha_->Begin();
+        alpha_ = kest::test::StartOnFreePort([&](uint16_t port) {
+            HostServices h;
+            h.clock = &clock_;
+            h.programDir = home_;
+            auto a = std::make_unique<frmAlpha>(h);
+            a->LoadSettings({});
+            a->settings.DNSBind = "127.0.0.1";
+            a->settings.DNSPort = port_ = port;
+            a->Log().OpenWindow();
+            return a;
+        });
         ASSERT_TRUE(alpha_->Running);
         alpha_->Timer();
         ASSERT_TRUE(alpha_->Loaded);
     }
-    void TearDown() override {
-        alpha_.reset();
-        std::filesystem::remove_all(home_);
-    }
+    void TearDown() override { alpha_.reset(); }
 
     kest::test::FakeClock clock_;
-    std::filesystem::path home_;
+    kest::test::TempDir dir_;
+    const std::filesystem::path home_ = dir_.path();
     std::unique_ptr<frmAlpha> alpha_;
     uint16_t port_ = 0;
 };
