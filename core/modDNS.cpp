@@ -1104,4 +1104,56 @@ bool DecodeReply(std::string_view message, clDNSAnswer& answer, double now,
     }
 }
 
+// ---- Record data on the wire --------------------------------------------------------------------
+
+std::string ZipNameIn(std::string_view message, std::string_view name, ZipIndex& index) {
+    constexpr size_t kIndexFrom = 1024;
+    return message.size() < kIndexFrom ? ZipName(message, name) : ZipName(message, name, index);
+}
+
+bool AppendRecordData(std::string& m, int32_t type, std::string_view d, ZipIndex& zip,
+                      std::string& rdata) {
+    bool ok = true;
+    rdata.clear();
+    switch (type) {
+        case kTypeA:
+            ok = d.size() == 4;
+            rdata.assign(d);
+            break;
+        case kTypeNS:
+        case kTypeCNAME:
+        case kTypePTR:
+            rdata = ZipNameIn(m, d, zip);
+            ok = !rdata.empty();
+            break;
+        case kTypeSOA: {
+            const auto soa = ParseSOAData(d);
+            if (!soa) return false;
+            rdata = ZipNameIn(m, soa->mname, zip);
+            const std::string rname = ZipNameIn(m, soa->rname, zip);
+            ok = !rdata.empty() && !rname.empty();
+            rdata += rname;
+            rdata.append(d.substr(d.size() - 20));
+            break;
+        }
+        case kTypeMX:
+        case kTypeSRV: {
+            const size_t fixed = type == kTypeMX ? 2 : 6;
+            if (d.size() < fixed) return false;
+            const std::string target = ZipNameIn(m, d.substr(fixed), zip);
+            ok = !target.empty();
+            rdata.assign(d.substr(0, fixed));
+            rdata += target;
+            break;
+        }
+        default:  // TXT and any other type: the data as held
+            rdata.assign(d);
+            break;
+    }
+    if (!ok || rdata.size() > 0xFFFF) return false;
+    AppendShortL(m, static_cast<int64_t>(rdata.size()));
+    m += rdata;
+    return true;
+}
+
 }  // namespace modDNS

@@ -113,6 +113,18 @@ std::string ZipName(std::string_view message, std::string_view name, ZipIndex& i
 // True when ZipName would encode the name (does not refuse it).
 bool CanZipName(std::string_view name);
 
+// ZipName for a message being built: a scan while the message is small, the index beyond 1 KiB
+// (where the scan costs more than keeping the index); the same bytes either way.
+std::string ZipNameIn(std::string_view message, std::string_view name, ZipIndex& index);
+
+// Appends a record's data in wire form, its 16-bit length and then the data, from the stored form:
+// A as held; the names of NS, CNAME, PTR, SOA, MX and SRV compressed against the message as it
+// stands before the data (both SOA names against that same message); any other type as held.
+// False, with the message unchanged, when the data cannot be written (a name refused, data
+// shorter than its type's form, more than 65535 bytes). rdata is the caller's scratch buffer.
+bool AppendRecordData(std::string& message, int32_t type, std::string_view data, ZipIndex& index,
+                      std::string& rdata);
+
 // The name at a 0-based offset of the whole message, text form; "" for the root. "incomplete."
 // when any part fails: the offset or a label running past the end (a label needs one more byte
 // after it), a bad pointer, a label holding "." or a byte below 0x21 or 0x7F, more than

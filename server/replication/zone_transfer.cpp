@@ -11,13 +11,6 @@ namespace {
 
 constexpr int32_t kTypeAXFR = 252;
 constexpr size_t kBatch = 64 * 1024;
-// Below this size a scan of the message is quicker than keeping its index up to date; both give
-// the same bytes.
-constexpr size_t kIndexFrom = 1024;
-
-std::string Zip(const std::string& m, std::string_view name, modDNS::ZipIndex& zip) {
-    return m.size() < kIndexFrom ? modDNS::ZipName(m, name) : modDNS::ZipName(m, name, zip);
-}
 
 void SetCount(std::string& m, size_t at, size_t n) {
     m[at] = static_cast<char>((n >> 8) & 0x7F);
@@ -74,7 +67,7 @@ std::string TransferHeader(int32_t id, bool rd, std::string_view zoneName, modDN
     m += static_cast<char>(0x84 | (rd ? 0x01 : 0));
     m += '\0';
     m.append({'\0', '\1', '\0', '\0', '\0', '\0', '\0', '\0'});
-    const std::string q = Zip(m, zoneName, zip);
+    const std::string q = modDNS::ZipNameIn(m, zoneName, zip);
     if (q.empty()) return {};
     m += q;
     modDNS::AppendShortL(m, kTypeAXFR);
@@ -83,69 +76,30 @@ std::string TransferHeader(int32_t id, bool rd, std::string_view zoneName, modDN
 }
 
 bool AppendRecord(std::string& m, const clDNSRecord& rec, modDNS::ZipIndex& zip) {
+    // TXT needs a string, MX and SRV a target; types a zone cannot hold (markers included) are
+    // never sent.
+    const int32_t t = rec.RecType;
+    const bool sendable = t == modDNS::kTypeTXT  ? !rec.Data.empty()
+                          : t == modDNS::kTypeMX ? rec.Data.size() > 2
+                          : t == modDNS::kTypeSRV
+                              ? rec.Data.size() > 6
+                              : t == modDNS::kTypeA || t == modDNS::kTypeNS ||
+                                    t == modDNS::kTypeCNAME || t == modDNS::kTypePTR ||
+                                    t == modDNS::kTypeSOA;
+    if (!sendable) return false;
     const size_t start = m.size();
-    const std::string owner = Zip(m, rec.Name, zip);
+    const std::string owner = modDNS::ZipNameIn(m, rec.Name, zip);
     if (owner.empty()) return false;
     m += owner;
     modDNS::AppendShortL(m, rec.RecType);
     m.append({'\0', '\1'});
     m += modDNS::MakeLong(rec.mTTL);
 
-    // Names in the data compress against the message as it stands before the data.
-    const std::string_view d = rec.Data;
     std::string rdata;
-    bool ok = true;
-    switch (rec.RecType) {
-        case modDNS::kTypeA:
-            ok = d.size() == 4;
-            rdata.assign(d);
-            break;
-        case modDNS::kTypeNS:
-        case modDNS::kTypeCNAME:
-        case modDNS::kTypePTR:
-            rdata = Zip(m, d, zip);
-            ok = !rdata.empty();
-            break;
-        case modDNS::kTypeSOA: {
-            const auto soa = modDNS::ParseSOAData(d);
-            if (!soa) {
-                ok = false;
-                break;
-            }
-            rdata = Zip(m, soa->mname, zip);
-            const std::string rname = Zip(m, soa->rname, zip);
-            ok = !rdata.empty() && !rname.empty();
-            rdata += rname;
-            rdata.append(d.substr(d.size() - 20));
-            break;
-        }
-        case modDNS::kTypeMX:
-        case modDNS::kTypeSRV: {
-            const size_t fixed = rec.RecType == modDNS::kTypeMX ? 2 : 6;
-            if (d.size() <= fixed) {
-                ok = false;
-                break;
-            }
-            const std::string target = Zip(m, d.substr(fixed), zip);
-            ok = !target.empty();
-            rdata.assign(d.substr(0, fixed));
-            rdata += target;
-            break;
-        }
-        case modDNS::kTypeTXT:
-            ok = !d.empty();
-            rdata.assign(d);
-            break;
-        default:  // marker types and anything a zone cannot hold
-            ok = false;
-            break;
-    }
-    if (!ok || rdata.size() > 0xFFFF) {
+    if (!modDNS::AppendRecordData(m, rec.RecType, rec.Data, zip, rdata)) {
         m.resize(start);
         return false;
     }
-    modDNS::AppendShortL(m, static_cast<int64_t>(rdata.size()));
-    m += rdata;
     return true;
 }
 

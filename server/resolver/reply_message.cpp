@@ -26,14 +26,6 @@ void PutShort15(std::string& out, size_t at, size_t n) {
     out[at + 1] = static_cast<char>(n & 0xFF);
 }
 
-// Below this size a scan of the message is quicker than keeping its index up to date; both give
-// the same bytes.
-constexpr size_t kIndexFrom = 1024;
-
-std::string Zip(const std::string& m, std::string_view name, modDNS::ZipIndex& zip) {
-    return m.size() < kIndexFrom ? modDNS::ZipName(m, name) : modDNS::ZipName(m, name, zip);
-}
-
 }  // namespace
 
 void clDNSRequest::RoundRobin(const RecordList& section, std::vector<uint32_t>& order) {
@@ -81,7 +73,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
         m += static_cast<char>((reply.RA ? 0x80 : 0) | (reply.RCode & 0x0F));
         m.append({'\0', '\1', '\0', '\0', '\0', '\0', '\0', '\0'});
 
-        const std::string question = Zip(m, header.name, zip);
+        const std::string question = modDNS::ZipNameIn(m, header.name, zip);
         if (question.empty()) {
             m.clear();
             return m;
@@ -100,7 +92,7 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                 const RecordRef& rec = section[scratch.order[j]];
                 if (!rec || rec->RecType < 0 || rec->RecType >= kFirstMarkerType) continue;
                 const size_t start = m.size();
-                const std::string owner = Zip(m, rec->Name, zip);
+                const std::string owner = modDNS::ZipNameIn(m, rec->Name, zip);
                 if (owner.empty()) continue;
                 m += owner;
                 modDNS::AppendShortL(m, rec->RecType);
@@ -108,57 +100,10 @@ const std::string& clDNSRequest::BuildMessage(const ReplyHeader& header, const c
                 const int32_t ttl = rec->TTL(now);
                 modDNS::AppendLongU(m, ttl < 0 ? 0u : static_cast<uint32_t>(ttl));
 
-                // Names in the data compress against the message up to the TTL.
-                const std::string_view d = rec->Data;
-                bool ok = true;
-                rdata.clear();
-                switch (rec->RecType) {
-                    case modDNS::kTypeA:
-                        ok = d.size() == 4;
-                        rdata.assign(d);
-                        break;
-                    case modDNS::kTypeNS:
-                    case modDNS::kTypeCNAME:
-                    case modDNS::kTypePTR:
-                        rdata = Zip(m, d, zip);
-                        ok = !rdata.empty();
-                        break;
-                    case modDNS::kTypeSOA: {
-                        const auto soa = modDNS::ParseSOAData(d);
-                        if (!soa) {
-                            ok = false;
-                            break;
-                        }
-                        rdata = Zip(m, soa->mname, zip);
-                        const std::string rname = Zip(m, soa->rname, zip);
-                        ok = !rdata.empty() && !rname.empty();
-                        rdata += rname;
-                        rdata.append(d.substr(d.size() - 20));
-                        break;
-                    }
-                    case modDNS::kTypeMX:
-                    case modDNS::kTypeSRV: {
-                        const size_t fixed = rec->RecType == modDNS::kTypeMX ? 2 : 6;
-                        if (d.size() < fixed) {
-                            ok = false;
-                            break;
-                        }
-                        const std::string target = Zip(m, d.substr(fixed), zip);
-                        ok = !target.empty();
-                        rdata.assign(d.substr(0, fixed));
-                        rdata += target;
-                        break;
-                    }
-                    default:  // TXT, and types no store keeps: the data as held
-                        rdata.assign(d);
-                        break;
-                }
-                if (!ok || rdata.size() > 0xFFFF) {
+                if (!modDNS::AppendRecordData(m, rec->RecType, rec->Data, zip, rdata)) {
                     m.resize(start);
                     continue;
                 }
-                modDNS::AppendShortL(m, static_cast<int64_t>(rdata.size()));
-                m += rdata;
                 ++written;
                 if (logRecords) {
                     std::string line = "-> ";
