@@ -47,6 +47,8 @@ bool ZtsSocketNet::Connect(const std::string& ip, SocketFailure& failure) {
     c->OnError = [this](const platform::SocketError& e) {
         if (client_) client_->OnError({e.number, e.text}, e.IsConnectionReset());
     };
+    const std::string from = source_ ? source_() : std::string();
+    if (!from.empty() && from != "0.0.0.0") c->SetLocalAddress(from);
     if (c->Connect(ip, port_)) return true;
     failure = {c->LastError().number, c->LastError().text};
     return false;
@@ -88,6 +90,7 @@ clSecondarySide::clSecondarySide(clDNSAuthData& store, clReplicationIds& ids, Se
               .sender = sender, .tcp = host_.tcp, .doTray = host_.doTray, .pump = host_.pump}),
       masterList_(store, host_.programDir, host_.pump) {
     net_.SetClient(&client_);
+    net_.SetSourceAddress([this] { return store_.Settings().DNSBind; });
     ZtsZones zones;
     zones.primaryIP = [this](const std::string& name) { return store_.ZonePrimIP(name); };
     zones.zoneExpired = [this](const std::string& name) { return store_.ZoneExpired(name); };

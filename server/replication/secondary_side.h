@@ -31,6 +31,9 @@ class ZtsSocketNet : public IZtsNet {
     ZtsSocketNet(IDatagramSender*& sender, uint16_t port = 53);
     ~ZtsSocketNet() override;
     void SetClient(ctlZTS* client) { client_ = client; }
+    // The address transfers are asked from (the server's DNSBind): a primary that lets only
+    // listed secondaries transfer sees the address it knows. Empty or "0.0.0.0": the system picks.
+    void SetSourceAddress(std::function<std::string()> source) { source_ = std::move(source); }
 
     bool SendUdp(const std::string& data, const std::string& ip, SocketFailure& failure) override;
     bool Connect(const std::string& ip, SocketFailure& failure) override;
@@ -42,6 +45,7 @@ class ZtsSocketNet : public IZtsNet {
   private:
     IDatagramSender*& sender_;
     uint16_t port_;
+    std::function<std::string()> source_;
     ctlZTS* client_ = nullptr;
     std::unique_ptr<platform::TcpConnection> conn_;
     std::unique_ptr<platform::TcpConnection> closed_;  // a connection closed inside its own event

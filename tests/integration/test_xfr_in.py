@@ -10,9 +10,9 @@ import dns.rdatatype
 import dns.zone
 import pytest
 
-from xfr_in_peers import (KEST_IP, ZONE, Primary, ScriptedPrimary, answers, ask, folder,  # noqa: F401
-                          kest_settings, records, start_secondary, tcp_served, wait_until,
-                          zone_text)
+from xfr_in_peers import (KEST_IP, ZONE, Primary, ScriptedPrimary, add_address, answers,  # noqa: F401
+                          ask, folder, kest_settings, records, secondary_file, start_secondary,
+                          tcp_served, wait_until, zone_text)
 
 
 
@@ -84,6 +84,27 @@ def test_secondary_of_a_real_primary(kind, ip, netns, kestserv, kest_home, folde
         check_layout(kest_home / "data" / "sec.test.dns", ip, 2)
         check_answers(text2)
         assert not answers(ask("v1.sec.test.", "A"))
+    finally:
+        primary.stop()
+
+
+def test_transfers_leave_from_the_bound_address(netns, kestserv, kest_home, folder):
+    # A primary that lets one secondary address transfer: the server bound to that address asks
+    # from it, not from the address the system would pick (127.0.0.1 on this loopback).
+    bound = "127.0.0.6"
+    add_address(bound)
+    primary = Primary("bind", "127.0.0.2", ZONE, folder, notify=(bound,), allow_transfer=bound)
+    text = zone_text(ZONE, 1, records(1))
+    primary.write_zone(text)
+    primary.start()
+    try:
+        (kest_home / "data" / "sec.test.dns").write_bytes(secondary_file("127.0.0.2"))
+        k = kestserv()
+        k.write_ini(f"DNSBind: {bound}\nWriteLog: NO\n")
+        k.start()
+        k.wait_for(r"Received Zone Transfer from 127\.0\.0\.2 for sec\.test\.", 30)
+        assert answers(ask("www.sec.test.", "A", server=bound)) == {
+            "www.sec.test. A 192.0.2.1", "www.sec.test. A 192.0.2.2"}
     finally:
         primary.stop()
 

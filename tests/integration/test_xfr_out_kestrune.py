@@ -112,7 +112,7 @@ def start_secondary_kest(kestserv, folder, ip, zone, primary, notify=()):
 
 
 def test_a_kestrune_secondary_copies_a_kestrune_primary(kestserv, folder):
-    # Not secure: the client's connection leaves from whatever address the system picks.
+    # Not secure: the primary sees the relay's connection, which leaves from 127.0.0.1.
     text = zone_text(ZONE, 11, hosts=500, notify=(KEST_SECOND,), secure=False)
     top = start_primary(kestserv, {ZONE: text})
     add_address(KEST_SECOND)

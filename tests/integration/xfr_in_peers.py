@@ -50,8 +50,9 @@ def add_address(ip):
 class Primary:
     """A real primary daemon (kind "bind" or "knot") for one zone."""
 
-    def __init__(self, kind, ip, zone, folder, notify=(KEST_IP,)):
+    def __init__(self, kind, ip, zone, folder, notify=(KEST_IP,), allow_transfer="any"):
         self.kind, self.ip, self.zone = kind, ip, zone
+        self.allow_transfer = allow_transfer
         self.dir = Path(folder) / f"{kind}-{ip}"
         self.dir.mkdir(parents=True)
         self.file = self.dir / (zone.rstrip(".") + ".zone")
@@ -77,7 +78,7 @@ class Primary:
     listen-on port 53 {{ {self.ip}; }};
     listen-on-v6 {{ none; }};
     recursion no;
-    allow-transfer {{ any; }};
+    allow-transfer {{ {self.allow_transfer}; }};
     dnssec-validation no;
     notify-source {self.ip};
     transfer-source {self.ip};
