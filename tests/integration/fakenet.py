@@ -37,6 +37,8 @@ from pathlib import Path
 
 import pytest
 
+from daemons import bind_files, knot_command, stop_process
+
 try:
     import dns.exception
     import dns.flags
@@ -454,27 +456,13 @@ def _knot_conf(d, ip, zones):
     for z in zones:
         lines += [f"  - domain: {z}", f'    file: "{ZONES[z].file.name}"']
     (d / "knot.conf").write_text("\n".join(lines) + "\n")
-    # Read from a text file, the settings would go to a database under /tmp: they are imported
-    # into one in the peer's folder first.
-    subprocess.run(["knotc", "-C", str(d / "confdb"), "conf-import", str(d / "knot.conf")],
-                   check=True, capture_output=True)
-    return ["knotd", "-C", str(d / "confdb")]
+    return knot_command(d, d / "knot.conf")
 
 
 def _bind_conf(d, ip, zones):
     (d / "hints").write_text(f". 3600000 NS a.root.test.\na.root.test. 3600000 A {ROOT_IP}\n")
     text = f"""options {{
-    directory "{d}";
-    pid-file "{d}/named.pid";
-    lock-file "{d}/named.lock";
-    session-keyfile "{d}/session.key";
-    managed-keys-directory "{d}";
-    bindkeys-file "{d}/bind.keys";
-    dump-file "{d}/named_dump.db";
-    statistics-file "{d}/named.stats";
-    memstatistics-file "{d}/named.memstats";
-    geoip-directory none;
-    listen-on port {BACKEND_PORT} {{ {ip}; }};
+{bind_files(d)}    listen-on port {BACKEND_PORT} {{ {ip}; }};
     listen-on-v6 {{ none; }};
     recursion no;
     allow-recursion {{ none; }};
@@ -553,13 +541,7 @@ class Peer:
             time.sleep(0.05)
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 5)
         if self._log:
             self._log.close()
 

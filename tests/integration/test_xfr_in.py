@@ -10,6 +10,7 @@ import dns.rdatatype
 import dns.zone
 import pytest
 
+from daemons import knot_command, stop_process
 from xfr_in_peers import (KEST_IP, ZONE, Primary, ScriptedPrimary, add_address, answers,  # noqa: F401
                           ask, folder, kest_settings, records, secondary_file, start_secondary,
                           tcp_served, wait_until, zone_text)
@@ -179,8 +180,7 @@ def test_chain_bind_to_kestrune_to_knot(netns, kestserv, kest_home, folder):
             wait_until(lambda: _serial_at("127.0.0.3") == 2, 30, "serial 2 at the bottom")
             assert answers(ask("v2.sec.test.", "A", server="127.0.0.3"))
         finally:
-            knot.terminate()
-            knot.wait(10)
+            stop_process(knot)
     finally:
         bind.stop()
 
@@ -217,5 +217,5 @@ zone:
     master: up
     acl: up
 """)
-    return subprocess.Popen(["knotd", "-c", str(d / "knot.conf")], cwd=d,
+    return subprocess.Popen(knot_command(d, d / "knot.conf"), cwd=d,
                             stdout=open(d / "log", "wb"), stderr=subprocess.STDOUT)

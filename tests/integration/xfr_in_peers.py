@@ -16,6 +16,8 @@ import threading
 import time
 from pathlib import Path
 
+from daemons import add_address, bind_files, knot_command, stop_process  # noqa: F401
+
 import dns.flags
 import dns.message
 import dns.query
@@ -43,8 +45,6 @@ def zone_text(zone, serial, records, refresh=3600, retry=600, expire=86400, mini
     return "\n".join(lines) + "\n"
 
 
-def add_address(ip):
-    subprocess.run(["ip", "addr", "add", f"{ip}/32", "dev", "lo"], capture_output=True)
 
 
 class Primary:
@@ -66,16 +66,7 @@ class Primary:
     def _bind_conf(self):
         notify = "".join(f"{ip}; " for ip in self.notify)
         text = f"""options {{
-    directory "{self.dir}";
-    pid-file "{self.dir}/named.pid";
-    lock-file "{self.dir}/named.lock";
-    session-keyfile "{self.dir}/session.key";
-    managed-keys-directory "{self.dir}";
-    dump-file "{self.dir}/named_dump.db";
-    statistics-file "{self.dir}/named.stats";
-    memstatistics-file "{self.dir}/named.memstats";
-    geoip-directory none;
-    listen-on port 53 {{ {self.ip}; }};
+{bind_files(self.dir)}    listen-on port 53 {{ {self.ip}; }};
     listen-on-v6 {{ none; }};
     recursion no;
     allow-transfer {{ {self.allow_transfer}; }};
@@ -130,7 +121,7 @@ zone:
         if self.notify:
             text += f"    notify: [{notify}]\n"
         (self.dir / "knot.conf").write_text(text)
-        return ["knotd", "-c", str(self.dir / "knot.conf")]
+        return knot_command(self.dir, self.dir / "knot.conf")
 
     def start(self, timeout=20):
         add_address(self.ip)
@@ -181,13 +172,7 @@ zone:
         return p.read_text(errors="replace") if p.exists() else ""
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 10)
         if self._log:
             self._log.close()
             self._log = None

@@ -10,6 +10,8 @@ import subprocess
 import time
 from pathlib import Path
 
+from daemons import add_address, bind_files, knot_command, stop_process  # noqa: F401
+
 import dns.flags
 import dns.message
 import dns.name
@@ -118,13 +120,6 @@ def reload_zone(k, zone):
         s.close()
 
 
-def add_address(ip):
-    """Puts a loopback address on lo (BIND listens only on addresses an interface holds). Added
-    after kestserv started, so that the server does not count it among its own addresses."""
-    subprocess.run(["ip", "addr", "add", f"{ip}/32", "dev", "lo"], check=True,
-                   capture_output=True)
-
-
 def tcp_messages(request_wire, timeout=30, server=(KEST_IP, 53), source="127.0.0.1",
                  until_soa=2):
     """Sends one request over TCP and reads framed messages until the closing SOA of a transfer
@@ -213,17 +208,7 @@ class Secondary:
     def _bind_conf(self):
         d = self.dir
         text = f"""options {{
-    directory "{d}";
-    pid-file "{d}/named.pid";
-    lock-file "{d}/named.lock";
-    session-keyfile "{d}/session.key";
-    managed-keys-directory "{d}";
-    bindkeys-file "{d}/bind.keys";
-    dump-file "{d}/named_dump.db";
-    statistics-file "{d}/named.stats";
-    memstatistics-file "{d}/named.memstats";
-    geoip-directory none;
-    listen-on port 53 {{ {self.ip}; }};
+{bind_files(d)}    listen-on port 53 {{ {self.ip}; }};
     listen-on-v6 {{ none; }};
     query-source address {self.ip};
     transfer-source {self.ip};
@@ -282,7 +267,7 @@ controls {{ }};
         for z in self.zones:
             lines += [f"  - domain: {z}", "    master: primary", "    acl: [from_primary, anyone]"]
         (d / "knot.conf").write_text("\n".join(lines) + "\n")
-        return ["knotd", "-c", str(d / "knot.conf")]
+        return knot_command(d, d / "knot.conf")
 
     def log_text(self):
         p = self.dir / "daemon.log"
@@ -300,13 +285,7 @@ controls {{ }};
         raise AssertionError(f"{self.kind}: no log line {pattern!r}:\n{self.log_text()[-4000:]}")
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 10)
         if self._log:
             self._log.close()
 
