@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Zone transfer benchmark: a 100,000-record zone out of Kestrune, BIND 9 and Knot to the same
 # kdig AXFR client (xfr_out.py), then into Kestrune and into BIND from the same Knot primary
-# (xfr_in.py, when present). Installs what is missing, builds kestserv (release) unless $KESTSERV
+# (xfr_in.py). Installs what is missing, builds kestserv (release) unless $KESTSERV
 # is set. Run as root; the drivers make their own private network namespace. Arguments go to
 # each driver (--records N, --rounds N).
 set -euo pipefail
@@ -34,6 +34,4 @@ if [ -z "${KESTSERV:-}" ]; then
 fi
 
 /usr/bin/python3 bench/transfer/xfr_out.py "$@"
-if [ -f bench/transfer/xfr_in.py ]; then
-    /usr/bin/python3 bench/transfer/xfr_in.py "$@"
-fi
+/usr/bin/python3 bench/transfer/xfr_in.py "$@"
