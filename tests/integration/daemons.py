@@ -18,6 +18,27 @@ def bind_files(d):
 """
 
 
+def knot_server_lines(d, listen):
+    """The head of a knot.conf: one worker of each kind, every file in the folder d, the log on
+    standard error."""
+    return [
+        "server:",
+        f'    rundir: "{d}"',
+        f'    pidfile: "{d}/knot.pid"',
+        f"    listen: {listen}",
+        "    udp-workers: 1",
+        "    tcp-workers: 1",
+        "    background-workers: 1",
+        "control:",
+        f'    listen: "{d}/knot.sock"',
+        "database:",
+        f'    storage: "{d}/db"',
+        "log:",
+        "  - target: stderr",
+        "    any: info",
+    ]
+
+
 def knot_command(d, conf):
     """knotd's command line for the settings file conf. Read from a text file, the settings would
     go to a database under /tmp: they are imported into one in the peer's folder d first."""

@@ -37,7 +37,7 @@ from pathlib import Path
 
 import pytest
 
-from daemons import bind_files, knot_command, stop_process
+from daemons import bind_files, knot_command, knot_server_lines, stop_process
 
 try:
     import dns.exception
@@ -429,21 +429,7 @@ def _nsd_conf(d, ip, zones):
 
 def _knot_conf(d, ip, zones):
     (d / "db").mkdir()
-    lines = [
-        "server:",
-        f'    rundir: "{d}"',
-        f'    pidfile: "{d}/knot.pid"',
-        f"    listen: {ip}@{BACKEND_PORT}",
-        "    udp-workers: 1",
-        "    tcp-workers: 1",
-        "    background-workers: 1",
-        "control:",
-        f'    listen: "{d}/knot.sock"',
-        "database:",
-        f'    storage: "{d}/db"',
-        "log:",
-        "  - target: stderr",
-        "    any: info",
+    lines = knot_server_lines(d, f"{ip}@{BACKEND_PORT}") + [
         "template:",
         "  - id: default",
         f'    storage: "{d}"',

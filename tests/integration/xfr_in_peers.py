@@ -16,7 +16,8 @@ import threading
 import time
 from pathlib import Path
 
-from daemons import add_address, bind_files, knot_command, stop_process  # noqa: F401
+from daemons import (add_address, bind_files, knot_command, knot_server_lines,  # noqa: F401
+                     stop_process)
 
 import dns.flags
 import dns.message
@@ -87,20 +88,8 @@ zone "{self.zone}" {{ type primary; file "{self.file}"; notify explicit;
         remotes = "".join(f"  - id: kest{i}\n    address: {ip}@53\n    via: {self.ip}\n"
                           for i, ip in enumerate(self.notify))
         notify = ", ".join(f"kest{i}" for i in range(len(self.notify)))
-        text = f"""server:
-    rundir: "{self.dir}"
-    pidfile: "{self.dir}/knot.pid"
-    listen: {self.ip}@53
-    udp-workers: 1
-    tcp-workers: 1
-    background-workers: 1
-control:
-    listen: "{self.dir}/knot.sock"
-database:
-    storage: "{self.dir}/db"
-log:
-  - target: stderr
-    any: info
+        head = "\n".join(knot_server_lines(self.dir, f"{self.ip}@53"))
+        text = f"""{head}
 remote:
 {remotes}acl:
   - id: anyone

@@ -10,7 +10,8 @@ import subprocess
 import time
 from pathlib import Path
 
-from daemons import add_address, bind_files, knot_command, stop_process  # noqa: F401
+from daemons import (add_address, bind_files, knot_command, knot_server_lines,  # noqa: F401
+                     stop_process)
 
 import dns.flags
 import dns.message
@@ -230,21 +231,7 @@ controls {{ }};
     def _knot_conf(self):
         d = self.dir
         (d / "db").mkdir()
-        lines = [
-            "server:",
-            f'    rundir: "{d}"',
-            f'    pidfile: "{d}/knot.pid"',
-            f"    listen: {self.ip}@53",
-            "    udp-workers: 1",
-            "    tcp-workers: 1",
-            "    background-workers: 1",
-            "control:",
-            f'    listen: "{d}/knot.sock"',
-            "database:",
-            f'    storage: "{d}/db"',
-            "log:",
-            "  - target: stderr",
-            "    any: info",
+        lines = knot_server_lines(d, f"{self.ip}@53") + [
             "remote:",
             "  - id: primary",
             f"    address: {self.primary}@53",
