@@ -33,4 +33,9 @@ bool Launcher::Start(const std::string& program, const std::vector<std::string>&
     return QProcess::startDetached(QString::fromStdString(program), list);
 }
 
+bool Launcher::OpenUrl(const std::string& url) {
+    if (url.empty()) return false;
+    return Start("xdg-open", {url});
+}
+
 }  // namespace platform

@@ -24,4 +24,17 @@ std::filesystem::path ProgramDirectory() {
     return ec ? std::filesystem::path(".") : cwd;
 }
 
+std::filesystem::path ManualPage(const std::string& page) {
+    std::error_code ec;
+    const auto exe = ExecutablePath();
+    if (!exe.empty()) {
+        const auto installed =
+            exe.parent_path().parent_path() / "share" / "doc" / "kestrune" / "manual";
+        if (std::filesystem::is_directory(installed, ec)) return installed / page;
+    }
+    return std::filesystem::path(KEST_SOURCE_DIR) / "docs" / "manual" / page;
+}
+
+std::string ManualUrl(const std::string& page) { return "file://" + ManualPage(page).string(); }
+
 }  // namespace platform

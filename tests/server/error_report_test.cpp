@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/recording_launcher.h"
 #include "tests/support/recording_prompt.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,15 +28,6 @@ struct RecordingEventLog : platform::IEventLog {
     }
     void Info(const std::string&) override {}
     std::vector<std::string> errors;
-};
-
-struct RecordingLauncher : platform::ILauncher {
-    bool EditFile(const fs::path& file) override {
-        edited.push_back(file);
-        return true;
-    }
-    bool Start(const std::string&, const std::vector<std::string>&) override { return true; }
-    std::vector<fs::path> edited;
 };
 
 void Write(const fs::path& p, const std::string& content) {
@@ -90,7 +82,7 @@ class ErrorReportTest : public ::testing::Test {
     modMain::ActivityLog log_{settings_, clock_, dir_};
     RecordingPrompt prompt_;
     RecordingEventLog events_;
-    RecordingLauncher launcher_;
+    kest::test::RecordingLauncher launcher_;
     std::unique_ptr<ErrorReporter> reporter_;
     bool running_ = true;
     bool interactive_ = false;
