@@ -36,3 +36,12 @@ target_link_libraries(replay_tcp_fuzz PRIVATE kestserver)
 target_include_directories(replay_tcp_fuzz PRIVATE ${_kest_fuzz_dir}/..)
 add_test(NAME fuzz_replay_tcp COMMAND replay_tcp_fuzz ${_kest_fuzz_dir}/corpus/tcp)
 set_tests_properties(fuzz_replay_tcp PROPERTIES LABELS unit TIMEOUT 300)
+# The look-up tool's reply printer and zone transfer reader (corpus/lookup_reply, lookup_xfr).
+foreach(t lookup_reply lookup_xfr)
+    add_executable(replay_${t}_fuzz ${_kest_fuzz_dir}/${t}_fuzz.cpp ${_kest_fuzz_dir}/replay_main.cpp
+                                    ${_kest_fuzz_dir}/../lookup/query_text.cpp)
+    target_link_libraries(replay_${t}_fuzz PRIVATE kestcore)
+    target_include_directories(replay_${t}_fuzz PRIVATE ${_kest_fuzz_dir}/..)
+    add_test(NAME fuzz_replay_${t} COMMAND replay_${t}_fuzz ${_kest_fuzz_dir}/corpus/${t})
+    set_tests_properties(fuzz_replay_${t} PROPERTIES LABELS unit TIMEOUT 300)
+endforeach()

@@ -17,6 +17,7 @@ targets=(fuzz_names fuzz_reply fuzz_zipname zonefile_fuzz)
 targets+=(datagram_fuzz)
 targets+=(xfrin_fuzz)
 targets+=(tcp_fuzz)
+targets+=(lookup_reply_fuzz lookup_xfr_fuzz)
 
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)

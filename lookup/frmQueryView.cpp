@@ -91,6 +91,14 @@ frmQueryView::frmQueryView(frmQuery& query, platform::SettingsStore& store, QWid
         enter->setContext(Qt::WindowShortcut);
         connect(enter, &QShortcut::activated, this, [this] { query_.LookUpCurrent(); });
     }
+    // The fields take Enter themselves when they have the focus.
+    for (QComboBox* box : {ui_->txtName, ui_->txtIP}) {
+        connect(box->lineEdit(), &QLineEdit::returnPressed, this, [this, box] {
+            if (box == ui_->txtName) query_.NameLeft();
+            else query_.ServerLeft();
+            query_.LookUpCurrent();
+        });
+    }
 
     connect(ui_->mnuLookUp, &QAction::triggered, this, [this] { query_.LookUpCurrent(); });
     connect(ui_->tbLookUp, &QAction::triggered, this, [this] { query_.LookUpCurrent(); });
