@@ -147,7 +147,8 @@ def record_blocks(text):
 def expected_transfer_blocks(server, zone, port=53):
     """The records of a zone transfer read by dnspython, as blocks, without the closing SOA."""
     blocks = []
-    for m in dns.query.xfr(server, zone, port=port, timeout=10, lifetime=30):
+    for m in dns.query.xfr(server, zone, port=port, timeout=10, lifetime=30,
+                           relativize=False):
         for rrset in m.answer:
             for rd in rrset:
                 blocks.append("\n".join(record_lines(rrset.name.to_text().lower(), rd, rrset.ttl)))

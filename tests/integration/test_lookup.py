@@ -56,8 +56,9 @@ def test_every_type(servers, server):
 def test_name_error_refused_and_reverse(servers):
     r = run_lookup(["-s", KEST, "nothere.kest.test"], servers["home"])
     assert r.returncode == 0
-    assert r.stdout == ("Authoritative Answer: Yes\nRecursion Available: No\n\nHeader:\n"
-                        "Name does not exist!\n" + _authority_of(r.stdout))
+    assert r.stdout.startswith("Authoritative Answer: Yes\nRecursion Available: ")
+    assert "\n\nHeader:\nName does not exist!\n" in r.stdout
+    assert r.stdout == expected_reply(ask(KEST, "nothere.kest.test", "A"), "nothere.kest.test", 1)
     # BIND without recursion refuses a name it holds no zone for.
     r = run_lookup(["-s", BIND, "-R", "www.other.test"], servers["home"])
     assert r.returncode == 0
@@ -68,12 +69,6 @@ def test_name_error_refused_and_reverse(servers):
     assert r.returncode == 0
     assert r.stdout == expected_reply(ask(BIND, "1.0.0.10.in-addr.arpa", "PTR", recursion=False),
                                       "1.0.0.10.in-addr.arpa", 12, False)
-
-
-def _authority_of(text):
-    """What follows the header lines of a name error (the zone's SOA in the authority section)."""
-    i = text.find("\n\nAuthority:\n")
-    return text[i + 1:] if i >= 0 else ""
 
 
 @pytest.mark.parametrize("server", ["kest", "bind"])
