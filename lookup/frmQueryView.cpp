@@ -1,5 +1,6 @@
 #include "lookup/frmQueryView.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -82,6 +83,14 @@ frmQueryView::frmQueryView(frmQuery& query, platform::SettingsStore& store, QWid
     connect(ui_->txtIP, &QComboBox::editTextChanged, this, [this](const QString& t) {
         if (!refreshing_) query_.serverText = t.toStdString();
     });
+    // The parts Qt adds inside controls get names too, so a screen reader names every one.
+    ui_->txtName->lineEdit()->setAccessibleName(ui_->txtName->accessibleName());
+    ui_->txtIP->lineEdit()->setAccessibleName(ui_->txtIP->accessibleName());
+    ui_->txtName->view()->setAccessibleName("Names asked before");
+    ui_->txtIP->view()->setAccessibleName("Servers asked before");
+    for (auto* ext : ui_->tbrMain->findChildren<QToolButton*>("qt_toolbar_ext_button"))
+        ext->setAccessibleName("More tools");
+    ui_->sbStatus->setSizeGripEnabled(false);
     ui_->txtName->lineEdit()->installEventFilter(this);
     ui_->txtIP->lineEdit()->installEventFilter(this);
 
