@@ -246,13 +246,17 @@ void frmQuery::LookUp(const std::string& typeWord) {
 }
 
 void frmQuery::OnResolved(uint64_t ticket, const std::string& ip, const std::string& error) {
-    if (ticket != ticket_ || busy_ != Work::Resolving) return;
-    if (ip.empty() || !error.empty()) {
-        CannotConnect();
-        return;
+    try {
+        if (ticket != ticket_ || busy_ != Work::Resolving) return;
+        if (ip.empty() || !error.empty()) {
+            CannotConnect();
+            return;
+        }
+        Connect(ip);
+        Changed();
+    } catch (...) {
+        kest::ReportError("frmQuery OnResolved");
     }
-    Connect(ip);
-    Changed();
 }
 
 void frmQuery::Connect(const std::string& ip) {
@@ -314,20 +318,24 @@ void frmQuery::OnDatagram(const std::string& data, const std::string& fromIp, ui
 }
 
 void frmQuery::OnTcpConnect(Channel ch) {
-    if (ch == Channel::Zone && busy_ == Work::Zone) {
-        transfer_ = TransferReader();
-        std::string framed;
-        modDNS::AppendShortL(framed, static_cast<int64_t>(tcpQuery_.size()));
-        framed += tcpQuery_;
-        net_.TcpSend(Channel::Zone, framed);
-        SetStatus("Waiting for answer from " + serverText, StatusIcon::Ready);
-        Changed();
-    } else if (ch == Channel::Whois && busy_ == Work::Whois) {
-        whoisBuffer_.clear();
-        whoisLastCr_ = false;
-        net_.TcpSend(Channel::Whois, nameText + "\r\n");
-        SetStatus("Waiting for answer from " + serverText, StatusIcon::Ready);
-        Changed();
+    try {
+        if (ch == Channel::Zone && busy_ == Work::Zone) {
+            transfer_ = TransferReader();
+            std::string framed;
+            modDNS::AppendShortL(framed, static_cast<int64_t>(tcpQuery_.size()));
+            framed += tcpQuery_;
+            net_.TcpSend(Channel::Zone, framed);
+            SetStatus("Waiting for answer from " + serverText, StatusIcon::Ready);
+            Changed();
+        } else if (ch == Channel::Whois && busy_ == Work::Whois) {
+            whoisBuffer_.clear();
+            whoisLastCr_ = false;
+            net_.TcpSend(Channel::Whois, nameText + "\r\n");
+            SetStatus("Waiting for answer from " + serverText, StatusIcon::Ready);
+            Changed();
+        }
+    } catch (...) {
+        kest::ReportError("frmQuery Socket_Connect");
     }
 }
 
@@ -371,34 +379,42 @@ void frmQuery::OnTcpData(Channel ch, const std::string& bytes) {
 }
 
 void frmQuery::OnTcpClose(Channel ch) {
-    if (ch == Channel::Zone) {
-        if (busy_ != Work::Zone) return;
-        net_.TcpClose(Channel::Zone);
-        if (stopped_) return;
-        // A transfer sent as one message has no later SOA: the server's close ends it.
-        if (transfer_.Started()) {
-            transfer_.Clear();
-            Done();
-        } else {
-            Fail(std::strerror(ECONNRESET));
+    try {
+        if (ch == Channel::Zone) {
+            if (busy_ != Work::Zone) return;
+            net_.TcpClose(Channel::Zone);
+            if (stopped_) return;
+            // A transfer sent as one message has no later SOA: the server's close ends it.
+            if (transfer_.Started()) {
+                transfer_.Clear();
+                Done();
+            } else {
+                Fail(std::strerror(ECONNRESET));
+            }
+            return;
         }
-        return;
+        if (busy_ != Work::Whois) return;
+        net_.TcpClose(Channel::Whois);
+        if (stopped_) return;
+        WhoisClosed();
+    } catch (...) {
+        kest::ReportError("frmQuery Socket_Close");
     }
-    if (busy_ != Work::Whois) return;
-    net_.TcpClose(Channel::Whois);
-    if (stopped_) return;
-    WhoisClosed();
 }
 
 void frmQuery::OnTcpError(Channel ch, int, const std::string& text) {
-    if (ch == Channel::Zone) {
-        if (busy_ != Work::Zone) return;
-        net_.TcpClose(Channel::Zone);
-        Fail(text);
-    } else {
-        if (busy_ != Work::Whois) return;
-        net_.TcpClose(Channel::Whois);
-        Fail("Cannot connect to " + serverText);
+    try {
+        if (ch == Channel::Zone) {
+            if (busy_ != Work::Zone) return;
+            net_.TcpClose(Channel::Zone);
+            Fail(text);
+        } else {
+            if (busy_ != Work::Whois) return;
+            net_.TcpClose(Channel::Whois);
+            Fail("Cannot connect to " + serverText);
+        }
+    } catch (...) {
+        kest::ReportError("frmQuery Socket_Error");
     }
 }
 

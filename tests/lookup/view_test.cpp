@@ -29,14 +29,26 @@ using namespace kest::test;
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "view_test";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+// One application for the whole run, destroyed at its end (so what Qt holds is released).
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = new QApplication(argc_, argv_);
+    }
+    void TearDown() override {
+        delete app_;
+        app_ = nullptr;
+    }
+
+  private:
+    int argc_ = 1;
+    char name_[10] = "view_test";
+    char* argv_[2] = {name_, nullptr};
+    QApplication* app_ = nullptr;
+};
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Runs the event loop until the condition holds (or a generous limit passes).
 bool WaitFor(const std::function<bool()>& cond) {
@@ -52,7 +64,6 @@ bool WaitFor(const std::function<bool()>& cond) {
 class ViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        App();
         store = std::make_unique<platform::SettingsStore>(dir.path() / "user.ini");
         query = std::make_unique<frmQuery>(net, prompt, launcher);
         view = std::make_unique<frmQueryView>(*query, *store);
