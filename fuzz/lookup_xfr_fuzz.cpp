@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(finishedWhole == finishedCut);
     FUZZ_CHECK(a == b);
-    FUZZ_CHECK(a.empty() || a.starts_with("Zone Transfer:\r\n\r\n") || a.starts_with("Header:\r\n"));
+    FUZZ_CHECK(a.empty() || a.starts_with("Zone Transfer:\r\n\r\n") ||
+               a.starts_with("Header:\r\n"));
     FUZZ_CHECK(a.empty() || a.ends_with("\r\n"));
     return 0;
 }

@@ -81,7 +81,9 @@ frmQuery::frmQuery(IQueryNet& net, platform::IPrompt& prompt, platform::ILaunche
     supportPage = platform::ManualUrl("index.html");
 }
 
-frmQuery::~frmQuery() { net_.SetEvents(nullptr); }
+frmQuery::~frmQuery() {
+    net_.SetEvents(nullptr);
+}
 
 void frmQuery::Load(const std::filesystem::path& programDir) {
     try {
@@ -510,7 +512,9 @@ void frmQuery::Copy() {
     if (!output_.empty()) prompt_.SetClipboard(output_);
 }
 
-void frmQuery::Help() { launcher_.OpenUrl(platform::ManualUrl("lookup.html")); }
+void frmQuery::Help() {
+    launcher_.OpenUrl(platform::ManualUrl("lookup.html"));
+}
 
 void frmQuery::OnlineSupport() {
     if (supportPage.empty() || !launcher_.OpenUrl(supportPage))

@@ -78,8 +78,8 @@ class frmQuery : public INetEvents {
     std::string nameText;
     std::string serverText;
     std::vector<std::string> nameHistory, serverHistory;
-    bool recursion = true;    // "&Request &Recursion"
-    bool autoWhois = false;   // "Auto WHOIS Server"
+    bool recursion = true;   // "&Request &Recursion"
+    bool autoWhois = false;  // "Auto WHOIS Server"
     bool showToolBar = true, showStatusBar = true, showServer = false;
     uint16_t dnsPort = 53, whoisPort = 43;
     std::string supportPage;
@@ -90,8 +90,8 @@ class frmQuery : public INetEvents {
     StatusIcon Icon() const { return statusIcon_; }
     const std::string& CurrentType() const { return currentType_; }
     const std::string& LookUpCaption() const { return lookUpCaption_; }
-    bool InputsEnabled() const { return inputsEnabled_; }   // the panel Pic
-    bool LookUpEnabled() const { return lookUpEnabled_; }   // toolbar "Look Up", Enter
+    bool InputsEnabled() const { return inputsEnabled_; }  // the panel Pic
+    bool LookUpEnabled() const { return lookUpEnabled_; }  // toolbar "Look Up", Enter
     bool LookUpMenuVisible() const { return !stopVisible_; }
     bool StopMenuVisible() const { return stopVisible_; }
     bool StopEnabled() const { return stopEnabled_; }
@@ -101,7 +101,7 @@ class frmQuery : public INetEvents {
     const std::vector<WhoisEntry>& WhoisTable() const { return whoisTable_; }
 
     // ---- Notifications to the view (or the command line)
-    std::function<void()> OnChanged;    // fields or state changed: refresh
+    std::function<void()> OnChanged;  // fields or state changed: refresh
     std::function<void()> OnBeep;
     std::function<void()> OnFocusName;
     // A look-up ended: true with "Done", false after an error ("Cannot connect to ...", a socket
@@ -110,8 +110,7 @@ class frmQuery : public INetEvents {
 
     // ---- INetEvents
     void OnResolved(uint64_t ticket, const std::string& ip, const std::string& error) override;
-    void OnDatagram(const std::string& data, const std::string& fromIp,
-                    uint16_t fromPort) override;
+    void OnDatagram(const std::string& data, const std::string& fromIp, uint16_t fromPort) override;
     void OnTcpConnect(Channel ch) override;
     void OnTcpData(Channel ch, const std::string& bytes) override;
     void OnTcpClose(Channel ch) override;

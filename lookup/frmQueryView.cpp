@@ -19,7 +19,9 @@
 namespace lookup {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 void SetItems(QComboBox* box, const std::vector<std::string>& items) {
     if (box->count() == static_cast<int>(items.size())) return;
@@ -103,8 +105,10 @@ frmQueryView::frmQueryView(frmQuery& query, platform::SettingsStore& store, QWid
     // The fields take Enter themselves when they have the focus.
     for (QComboBox* box : {ui_->txtName, ui_->txtIP}) {
         connect(box->lineEdit(), &QLineEdit::returnPressed, this, [this, box] {
-            if (box == ui_->txtName) query_.NameLeft();
-            else query_.ServerLeft();
+            if (box == ui_->txtName)
+                query_.NameLeft();
+            else
+                query_.ServerLeft();
             query_.LookUpCurrent();
         });
     }

@@ -119,8 +119,8 @@ std::string ToLf(const std::string& text) {
     return out;
 }
 
-CommandLineRun::CommandLineRun(const CliOptions& options, IQueryNet& net,
-                               platform::IPrompt& prompt, platform::ILauncher& launcher,
+CommandLineRun::CommandLineRun(const CliOptions& options, IQueryNet& net, platform::IPrompt& prompt,
+                               platform::ILauncher& launcher,
                                const std::filesystem::path& programDir, std::ostream& out,
                                std::ostream& err)
     : options_(options), query_(net, prompt, launcher), out_(out), err_(err) {

@@ -10,8 +10,8 @@ namespace lookup {
 namespace {
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' ||
-                          s.front() == '\n'))
+    while (!s.empty() &&
+           (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
         s.remove_prefix(1);
     while (!s.empty() &&
            (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
@@ -64,15 +64,17 @@ long PieceValue(std::string_view s) {
     return v;
 }
 
-std::string Number(int64_t n) { return std::to_string(n); }
+std::string Number(int64_t n) {
+    return std::to_string(n);
+}
 
 }  // namespace
 
 std::string CleanQueryName(std::string_view text) {
     std::string out;
     for (char c : Lower(Trim(text))) {
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '/' || c == '_')
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '/' ||
+            c == '_')
             out += c;
     }
     size_t b = out.find_first_not_of('.');
@@ -106,7 +108,9 @@ std::string IPText(std::string_view bytes) {
     return out;
 }
 
-bool IsIPAddress(std::string_view text) { return IPText(IPToBytes(text)) == text; }
+bool IsIPAddress(std::string_view text) {
+    return IPText(IPToBytes(text)) == text;
+}
 
 std::string ReverseName(std::string_view ip) {
     const std::string b = IPToBytes(ip);
@@ -141,9 +145,8 @@ std::string DurationText(double seconds) {
 }
 
 std::string TypeName(int64_t type) {
-    static const char* const kLow[] = {"A",   "NS",  "MD",  "MF",    "CNAME", "SOA",
-                                       "MB",  "MG",  "MR",  "NULL",  "WKS",   "PTR",
-                                       "HINFO", "MINFO", "MX", "TXT"};
+    static const char* const kLow[] = {"A",  "NS",   "MD",  "MF",  "CNAME", "SOA",   "MB", "MG",
+                                       "MR", "NULL", "WKS", "PTR", "HINFO", "MINFO", "MX", "TXT"};
     if (type >= 1 && type <= 16) return kLow[type - 1];
     switch (type) {
         case 28:
@@ -265,14 +268,15 @@ bool ReplyText(std::string_view message, const std::string& name, int32_t qtype,
         const int rcode = b4 & 0x0F;
         out += std::string("Authoritative Answer: ") + (aa ? "Yes" : "No") + kCrLf;
         out += std::string("Recursion Available: ") + (ra ? "Yes" : "No") + kCrLf;
-        if (rcode != 0) out += std::string(kCrLf) + "Header:" + kCrLf + modDNS::RCodeN(rcode) + kCrLf;
+        if (rcode != 0)
+            out += std::string(kCrLf) + "Header:" + kCrLf + modDNS::RCodeN(rcode) + kCrLf;
         uint32_t counts[4];
         ReadCounts(message, counts);
         if (rcode == 0 && counts[1] == 0) {
             out += std::string(kCrLf) + "Answer:" + kCrLf;
             const bool sure = aa || (recursion && ra);
-            out += "No " + TypeName(qtype) + (sure ? "-Records exist for " : "-Records found for ") +
-                   name + kCrLf;
+            out += "No " + TypeName(qtype) +
+                   (sure ? "-Records exist for " : "-Records found for ") + name + kCrLf;
         }
         SectionWalk walk;
         walk.message = message;
@@ -286,8 +290,8 @@ bool ReplyText(std::string_view message, const std::string& name, int32_t qtype,
 
 TransferReader::Step TransferReader::Next(std::string& out) {
     if (buffer_.size() < 2) return Step::NeedMore;
-    const size_t len = (static_cast<unsigned char>(buffer_[0]) << 8) |
-                       static_cast<unsigned char>(buffer_[1]);
+    const size_t len =
+        (static_cast<unsigned char>(buffer_[0]) << 8) | static_cast<unsigned char>(buffer_[1]);
     if (buffer_.size() < len + 2) return Step::NeedMore;
     const std::string message = buffer_.substr(2, len);
     buffer_.erase(0, len + 2);

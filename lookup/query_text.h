@@ -32,10 +32,10 @@ std::string TypeName(int64_t type);
 struct SectionWalk {
     std::string_view message;
     std::string_view rest;
-    bool headings = true;     // UDP replies: "Answer:" and the like before sections 2-4
-    bool transfer = false;    // zone transfers: an SOA after the first message ends the walk
-    bool firstMessage = true; // zone transfers: SOAs are printed while set
-    bool sawEndSoa = false;   // set when a later SOA ended the walk
+    bool headings = true;      // UDP replies: "Answer:" and the like before sections 2-4
+    bool transfer = false;     // zone transfers: an SOA after the first message ends the walk
+    bool firstMessage = true;  // zone transfers: SOAs are printed while set
+    bool sawEndSoa = false;    // set when a later SOA ended the walk
 };
 // Walks the four sections with the counts given; false when the message ended inside an entry
 // (the caller drops the rest silently).

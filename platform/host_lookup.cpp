@@ -34,23 +34,23 @@ void HostLookup::Lookup(const std::string& host,
     impl_->context = new QObject();
     Impl* impl = impl_.get();
     const unsigned generation = impl_->generation;
-    impl_->id = QHostInfo::lookupHost(
-        QString::fromStdString(host), impl_->context,
-        [impl, generation, done = std::move(done)](const QHostInfo& info) {
-            if (impl->generation != generation) return;
-            impl->id = -1;
-            if (info.error() == QHostInfo::NoError) {
-                for (const QHostAddress& a : info.addresses()) {
-                    if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-                        done(a.toString().toStdString(), "");
-                        return;
-                    }
-                }
-                done("", "No IPv4 address");
-                return;
-            }
-            done("", info.errorString().toStdString());
-        });
+    impl_->id =
+        QHostInfo::lookupHost(QString::fromStdString(host), impl_->context,
+                              [impl, generation, done = std::move(done)](const QHostInfo& info) {
+                                  if (impl->generation != generation) return;
+                                  impl->id = -1;
+                                  if (info.error() == QHostInfo::NoError) {
+                                      for (const QHostAddress& a : info.addresses()) {
+                                          if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                                              done(a.toString().toStdString(), "");
+                                              return;
+                                          }
+                                      }
+                                      done("", "No IPv4 address");
+                                      return;
+                                  }
+                                  done("", info.errorString().toStdString());
+                              });
 }
 
 }  // namespace platform

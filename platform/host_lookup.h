@@ -16,7 +16,8 @@ class HostLookup {
 
     // done runs later in the event loop with the first IPv4 address, or "" and the error's text.
     // A new Lookup abandons the one before (its done never runs).
-    void Lookup(const std::string& host, std::function<void(std::string ip, std::string error)> done);
+    void Lookup(const std::string& host,
+                std::function<void(std::string ip, std::string error)> done);
     void Abandon();
 
   private:

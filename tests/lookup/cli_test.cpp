@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 #include "tests/lookup/fake_net.h"
 #include "tests/support/recording_launcher.h"
@@ -40,8 +40,8 @@ TEST(LookupCli, Options) {
     EXPECT_EQ(o.port, 0);
     EXPECT_EQ(o.server, "");
 
-    ASSERT_TRUE(Parse({"-s", "ns.test", "-t", "any", "-R", "--auto-whois", "--timeout", "0.5",
-                       "-p", "5353", "x.test"},
+    ASSERT_TRUE(Parse({"-s", "ns.test", "-t", "any", "-R", "--auto-whois", "--timeout", "0.5", "-p",
+                       "5353", "x.test"},
                       o, e));
     EXPECT_EQ(o.server, "ns.test");
     EXPECT_EQ(o.type, "Any");
@@ -57,17 +57,16 @@ TEST(LookupCli, Options) {
     ASSERT_TRUE(Parse({"--help"}, o, e));
     EXPECT_TRUE(o.help);
 
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {},
-             {"-t", "AAAA", "x"},
-             {"-t"},
-             {"--timeout", "0", "x"},
-             {"--timeout", "abc", "x"},
-             {"-p", "0", "x"},
-             {"-p", "65536", "x"},
-             {"-x", "n"},
-             {"a", "b"},
-             {"-s", "", "x"}}) {
+    for (const auto& bad : std::vector<std::vector<std::string>>{{},
+                                                                 {"-t", "AAAA", "x"},
+                                                                 {"-t"},
+                                                                 {"--timeout", "0", "x"},
+                                                                 {"--timeout", "abc", "x"},
+                                                                 {"-p", "0", "x"},
+                                                                 {"-p", "65536", "x"},
+                                                                 {"-x", "n"},
+                                                                 {"a", "b"},
+                                                                 {"-s", "", "x"}}) {
         EXPECT_FALSE(Parse(bad, o, e)) << (bad.empty() ? "(none)" : bad[0]);
         EXPECT_FALSE(e.empty());
     }
@@ -119,8 +118,9 @@ TEST_F(CliRunTest, ReplyIsPrintedWithLfAndStatusZero) {
     // A name error is a reply like any other.
     net.events->OnDatagram(Header(1, 0x84, 0x03, 1, 0, 0, 0) + s.data.substr(12), s.ip, s.port);
     EXPECT_EQ(codes, std::vector<int>{kExitReply});
-    EXPECT_EQ(out.str(), "Authoritative Answer: Yes\nRecursion Available: No\n\nHeader:\n"
-                         "Name does not exist!\n");
+    EXPECT_EQ(out.str(),
+              "Authoritative Answer: Yes\nRecursion Available: No\n\nHeader:\n"
+              "Name does not exist!\n");
     EXPECT_EQ(err.str(), "");
 }
 

@@ -76,7 +76,9 @@ class FakeQueryNet : public lookup::IQueryNet {
 inline std::string U16(unsigned v) {
     return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)};
 }
-inline std::string U32(uint32_t v) { return U16(v >> 16) + U16(v & 0xFFFF); }
+inline std::string U32(uint32_t v) {
+    return U16(v >> 16) + U16(v & 0xFFFF);
+}
 // "www.example.com" -> 3www7example3com0 (no compression).
 inline std::string WireName(const std::string& dotted) {
     std::string out;

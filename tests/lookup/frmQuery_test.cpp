@@ -34,8 +34,7 @@ class QueryTest : public ::testing::Test {
         return (static_cast<uint8_t>(d[0]) << 8) | static_cast<uint8_t>(d[1]);
     }
     // The reply to the last query from its server, with the given flag bytes and records.
-    void Reply(uint8_t b3, uint8_t b4, unsigned an, const std::string& records,
-               int idDelta = 0) {
+    void Reply(uint8_t b3, uint8_t b4, unsigned an, const std::string& records, int idDelta = 0) {
         const auto& s = net.sent.back();
         const std::string question = s.data.substr(12);
         const std::string msg =
@@ -51,7 +50,9 @@ class QueryTest : public ::testing::Test {
     std::vector<bool> finished;
 };
 
-std::string Frame(const std::string& m) { return U16(static_cast<unsigned>(m.size())) + m; }
+std::string Frame(const std::string& m) {
+    return U16(static_cast<unsigned>(m.size())) + m;
+}
 
 }  // namespace
 
@@ -77,7 +78,8 @@ TEST_F(QueryTest, QueryBytesFollowTheFields) {
     q.Stop();
     q.LookUp("Any");
     EXPECT_EQ(net.sent.back().port, 5353);
-    EXPECT_EQ(net.sent.back().data, Header(2, 0x00, 0, 1, 0, 0, 0) + Question("www.example.test", 255));
+    EXPECT_EQ(net.sent.back().data,
+              Header(2, 0x00, 0, 1, 0, 0, 0) + Question("www.example.test", 255));
     // Every type of the menu sends its code.
     const unsigned codes[] = {1, 15, 5, 2, 12, 6, 33, 16};
     const char* words[] = {"a", "mx", "cname", "ns", "ptr", "soa", "srv", "txt"};
@@ -144,8 +146,9 @@ TEST_F(QueryTest, RepliesMustMatchIdQrAndServer) {
     EXPECT_TRUE(net.udpOpen);
 
     q.OnDatagram(good, "127.0.0.9", 53);
-    EXPECT_EQ(q.Output(), "Authoritative Answer: No\r\nRecursion Available: Yes\r\n\r\nAnswer:\r\n"
-                          "A-record for x.test. = 1.2.3.4\r\n    TTL = 1 Minute\r\n");
+    EXPECT_EQ(q.Output(),
+              "Authoritative Answer: No\r\nRecursion Available: Yes\r\n\r\nAnswer:\r\n"
+              "A-record for x.test. = 1.2.3.4\r\n    TTL = 1 Minute\r\n");
     EXPECT_EQ(q.StatusText(), "Done");
     EXPECT_EQ(q.Icon(), StatusIcon::Ready);
     EXPECT_FALSE(net.udpOpen);
@@ -165,8 +168,9 @@ TEST_F(QueryTest, NameErrorOutput) {
     q.nameText = "missing.test";
     q.LookUp("A");
     Reply(0x85, 0x83, 0, "");
-    EXPECT_EQ(q.Output(), "Authoritative Answer: Yes\r\nRecursion Available: Yes\r\n\r\nHeader:\r\n"
-                          "Name does not exist!\r\n");
+    EXPECT_EQ(q.Output(),
+              "Authoritative Answer: Yes\r\nRecursion Available: Yes\r\n\r\nHeader:\r\n"
+              "Name does not exist!\r\n");
     EXPECT_EQ(q.StatusText(), "Done");
 }
 
@@ -274,12 +278,14 @@ TEST_F(QueryTest, ZoneTransferAcrossMessages) {
     EXPECT_EQ(net.tcpSent[0], Frame(query));
     EXPECT_EQ(q.StatusText(), "Waiting for answer from 127.0.0.9");
 
-    const std::string soa = WireName("ns.z.test") + WireName("h.z.test") + U32(1) + U32(2) +
-                            U32(3) + U32(4) + U32(5);
+    const std::string soa =
+        WireName("ns.z.test") + WireName("h.z.test") + U32(1) + U32(2) + U32(3) + U32(4) + U32(5);
     const std::string m1 = Header(1, 0x84, 0, 1, 1, 0, 0) + Question("z.test", 252) +
                            RR(WireName("z.test"), 6, 60, soa);
-    const std::string m2 = Header(1, 0x84, 0, 0, 1, 0, 0) + RR(WireName("a.z.test"), 1, 60, "\1\1\1\1");
-    const std::string m3 = Header(1, 0x84, 0, 0, 2, 0, 0) + RR(WireName("b.z.test"), 1, 60, "\2\2\2\2") +
+    const std::string m2 =
+        Header(1, 0x84, 0, 0, 1, 0, 0) + RR(WireName("a.z.test"), 1, 60, "\1\1\1\1");
+    const std::string m3 = Header(1, 0x84, 0, 0, 2, 0, 0) +
+                           RR(WireName("b.z.test"), 1, 60, "\2\2\2\2") +
                            RR(WireName("z.test"), 6, 60, soa);
     const std::string stream = Frame(m1) + Frame(m2) + Frame(m3);
     q.OnTcpData(Channel::Zone, stream.substr(0, 5));
@@ -287,7 +293,8 @@ TEST_F(QueryTest, ZoneTransferAcrossMessages) {
     EXPECT_EQ(q.Output(), "");
     q.OnTcpData(Channel::Zone, stream.substr(5, m1.size() + 3));  // m1 and one byte of m2
     EXPECT_TRUE(q.CopyEnabled());
-    EXPECT_TRUE(q.Output().starts_with("Zone Transfer:\r\n\r\nSOA-record for z.test. = ns.z.test.\r\n"))
+    EXPECT_TRUE(
+        q.Output().starts_with("Zone Transfer:\r\n\r\nSOA-record for z.test. = ns.z.test.\r\n"))
         << q.Output();
     q.OnTcpData(Channel::Zone, stream.substr(m1.size() + 8));
     EXPECT_EQ(q.StatusText(), "Done");
@@ -306,7 +313,8 @@ TEST_F(QueryTest, ZoneTransferEndsWhenTheServerCloses) {
     q.LookUp("AXFR");
     q.OnTcpConnect(Channel::Zone);
     // The whole zone in one message: both SOAs are written, and only the close ends it.
-    const std::string soa = WireName("n") + WireName("r") + U32(1) + U32(2) + U32(3) + U32(4) + U32(5);
+    const std::string soa =
+        WireName("n") + WireName("r") + U32(1) + U32(2) + U32(3) + U32(4) + U32(5);
     const std::string m = Header(1, 0x84, 0, 1, 3, 0, 0) + Question("z.test", 252) +
                           RR(WireName("z.test"), 6, 60, soa) +
                           RR(WireName("a.z.test"), 1, 60, "\1\1\1\1") +
@@ -335,7 +343,8 @@ TEST_F(QueryTest, ZoneTransferErrors) {
     q.LookUp("AXFR");
     q.OnTcpConnect(Channel::Zone);
     q.OnTcpData(Channel::Zone, Frame(Header(1, 0x80, 0x05, 1, 0, 0, 0) + Question("z.test", 252)));
-    EXPECT_EQ(q.Output(), "Header:\r\nRefused - will not answer this client or this query type.\r\n");
+    EXPECT_EQ(q.Output(),
+              "Header:\r\nRefused - will not answer this client or this query type.\r\n");
     EXPECT_EQ(q.StatusText(), "Done");
     EXPECT_FALSE(net.tcpOpen[0]);
 
@@ -394,7 +403,8 @@ TEST_F(WhoisTest, RegistryRefersToTheRegistrar) {
     EXPECT_EQ(net.connects.back().ip, "127.0.0.43");
     q.OnTcpConnect(Channel::Whois);
     EXPECT_EQ(net.tcpSent[1], "example.com\r\n");
-    q.OnTcpData(Channel::Whois, "Domain Name: EXAMPLE.COM\n   Registrar WHOIS Server: whois.registrar.test\n");
+    q.OnTcpData(Channel::Whois,
+                "Domain Name: EXAMPLE.COM\n   Registrar WHOIS Server: whois.registrar.test\n");
     EXPECT_EQ(q.StatusText(), "Receiving answer from whois.verisign-grs.com");
     q.OnTcpClose(Channel::Whois);
     EXPECT_EQ(q.serverText, "whois.registrar.test");
@@ -474,7 +484,8 @@ TEST_F(WhoisTest, ReferralsAreBoundedAndNeverBackToTheSameServer) {
 
 TEST_F(WhoisTest, AutoServerByTopLevelDomain) {
     TempDir dir;
-    std::ofstream(dir.path() / "whois.dat") << "com : whois.verisign-grs.com\r\nuk : whois.nic.uk\r\n";
+    std::ofstream(dir.path() / "whois.dat")
+        << "com : whois.verisign-grs.com\r\nuk : whois.nic.uk\r\n";
     q.Load(dir.path());
     q.autoWhois = true;
     q.nameText = "example.uk";

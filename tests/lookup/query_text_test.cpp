@@ -21,9 +21,9 @@ TEST(LookupText, CleaningNames) {
 TEST(LookupText, AddressesAndReverseNames) {
     EXPECT_TRUE(IsIPAddress("10.0.0.1"));
     EXPECT_TRUE(IsIPAddress("255.255.255.255"));
-    EXPECT_FALSE(IsIPAddress("256.1.1.1"));   // 256 becomes 0
-    EXPECT_FALSE(IsIPAddress("010.0.0.1"));   // leading zero does not come back
-    EXPECT_FALSE(IsIPAddress("1.2.3"));       // the missing byte comes back as .0
+    EXPECT_FALSE(IsIPAddress("256.1.1.1"));  // 256 becomes 0
+    EXPECT_FALSE(IsIPAddress("010.0.0.1"));  // leading zero does not come back
+    EXPECT_FALSE(IsIPAddress("1.2.3"));      // the missing byte comes back as .0
     EXPECT_FALSE(IsIPAddress("example.com"));
     EXPECT_FALSE(IsIPAddress("1.2.3.4.5"));
     EXPECT_EQ(IPText(IPToBytes("1.2.3")), "1.2.3.0");
@@ -50,8 +50,8 @@ TEST(LookupText, Durations) {
 }
 
 TEST(LookupText, TypeNames) {
-    const char* low[] = {"A",  "NS",  "MD",   "MF",  "CNAME", "SOA",   "MB",    "MG",
-                         "MR", "NULL", "WKS", "PTR", "HINFO", "MINFO", "MX",    "TXT"};
+    const char* low[] = {"A",  "NS",   "MD",  "MF",  "CNAME", "SOA",   "MB", "MG",
+                         "MR", "NULL", "WKS", "PTR", "HINFO", "MINFO", "MX", "TXT"};
     for (int t = 1; t <= 16; ++t) EXPECT_EQ(TypeName(t), low[t - 1]) << t;
     EXPECT_EQ(TypeName(28), "AAAA");
     EXPECT_EQ(TypeName(33), "SRV");
@@ -72,7 +72,8 @@ std::string Lines(unsigned type, const std::string& rdata, uint32_t ttl = 3600) 
                             RR(WireName("a.test"), type, ttl, rdata);
     std::string out;
     EXPECT_TRUE(ReplyText(msg, "a.test", static_cast<int32_t>(type), true, out));
-    const std::string head = "Authoritative Answer: Yes\r\nRecursion Available: No\r\n\r\nAnswer:\r\n";
+    const std::string head =
+        "Authoritative Answer: Yes\r\nRecursion Available: No\r\n\r\nAnswer:\r\n";
     EXPECT_EQ(out.substr(0, head.size()), head);
     return out.substr(head.size());
 }
@@ -85,7 +86,8 @@ std::string B(std::initializer_list<int> bytes) {
 }
 
 TEST(LookupText, RecordLineForms) {
-    EXPECT_EQ(Lines(1, B({10, 0, 0, 1})), "A-record for a.test. = 10.0.0.1\r\n    TTL = 1 Hour\r\n");
+    EXPECT_EQ(Lines(1, B({10, 0, 0, 1})),
+              "A-record for a.test. = 10.0.0.1\r\n    TTL = 1 Hour\r\n");
     EXPECT_EQ(Lines(2, WireName("ns1.a.test"), 0),
               "NS-record for a.test. = ns1.a.test.\r\n    TTL = 0 Seconds\r\n");
     EXPECT_EQ(Lines(5, WireName("www.a.test"), 86400),
@@ -102,8 +104,9 @@ TEST(LookupText, RecordLineForms) {
               "    Expire Interval = 14 Days\r\n"
               "    Default / Minimum TTL = 1 Day, 1 Hour, 1 Minute, 1 Second\r\n"
               "    TTL = 1 Hour\r\n");
-    EXPECT_EQ(Lines(15, U16(10) + WireName("mail.a.test")),
-              "MX-record for a.test. = mail.a.test.\r\n    Preference = 10\r\n    TTL = 1 Hour\r\n");
+    EXPECT_EQ(
+        Lines(15, U16(10) + WireName("mail.a.test")),
+        "MX-record for a.test. = mail.a.test.\r\n    Preference = 10\r\n    TTL = 1 Hour\r\n");
     EXPECT_EQ(Lines(16, "\x05hello" + B({6}) + "wo\x01rld" + B({0})),
               "TXT-record for a.test. = hello, world, \r\n    TTL = 1 Hour\r\n");
     EXPECT_EQ(Lines(33, U16(1) + U16(2) + U16(5060) + WireName("sip.a.test")),
@@ -117,15 +120,16 @@ TEST(LookupText, RecordLineForms) {
 
 TEST(LookupText, SixteenBitFieldsReadUnsigned) {
     // Preference and port of 32768 and more, an unknown type of 40000, an SOA serial past 2^31.
-    EXPECT_EQ(Lines(15, U16(40000) + WireName("m.a.test")),
-              "MX-record for a.test. = m.a.test.\r\n    Preference = 40000\r\n    TTL = 1 Hour\r\n");
+    EXPECT_EQ(
+        Lines(15, U16(40000) + WireName("m.a.test")),
+        "MX-record for a.test. = m.a.test.\r\n    Preference = 40000\r\n    TTL = 1 Hour\r\n");
     EXPECT_EQ(Lines(33, U16(65535) + U16(32768) + U16(65000) + WireName("s.a.test")),
               "SRV-record for a.test. = s.a.test.\r\n    Priority = 65535\r\n    Weight = 32768\r\n"
               "    Port = 65000\r\n    TTL = 1 Hour\r\n");
     EXPECT_EQ(Lines(40000, "x"),
               "?40000?-record for a.test. (record type not implemented)\r\n    TTL = 1 Hour\r\n");
-    const std::string soa = Lines(6, WireName("n") + WireName("r") + U32(4000000000u) + U32(0) +
-                                         U32(0) + U32(0) + U32(0));
+    const std::string soa = Lines(
+        6, WireName("n") + WireName("r") + U32(4000000000u) + U32(0) + U32(0) + U32(0) + U32(0));
     EXPECT_NE(soa.find("    Serial Number = 4000000000\r\n"), std::string::npos) << soa;
     // An RDATA length of 32768 and more is a length, not a negative number.
     const std::string big(33000, 'x');
@@ -135,14 +139,16 @@ TEST(LookupText, SixteenBitFieldsReadUnsigned) {
     EXPECT_NE(out.find("?99?-record for b. (record type not implemented)\r\n    TTL = 5 Seconds"),
               std::string::npos);
     // Counts of 32768 and more: the walk reads that many entries and stops at the message's end.
-    const std::string many = Header(1, 0x80, 0x80, 0, 40000, 0, 0) + RR(WireName("c"), 1, 1, B({1, 2, 3, 4}));
+    const std::string many =
+        Header(1, 0x80, 0x80, 0, 40000, 0, 0) + RR(WireName("c"), 1, 1, B({1, 2, 3, 4}));
     out.clear();
     EXPECT_FALSE(ReplyText(many, "c", 1, true, out));
     EXPECT_NE(out.find("A-record for c. = 1.2.3.4"), std::string::npos);
 }
 
 TEST(LookupText, ReplyLayout) {
-    // Flags, an error header, sections with headings, names through pointers, other classes skipped.
+    // Flags, an error header, sections with headings, names through pointers, other classes
+    // skipped.
     const std::string q = Question("example.test", 1);
     std::string msg = Header(7, 0x81, 0x80, 1, 2, 1, 1) + q;
     const std::string ptr = B({0xC0, 12});  // the question's name
@@ -168,8 +174,9 @@ TEST(LookupText, NoRecordsAndErrors) {
     std::string out;
     // Authoritative: the records do not exist.
     ASSERT_TRUE(ReplyText(Header(1, 0x84, 0, 1, 0, 0, 0) + q, "none.test", 15, false, out));
-    EXPECT_EQ(out, "Authoritative Answer: Yes\r\nRecursion Available: No\r\n\r\nAnswer:\r\n"
-                   "No MX-Records exist for none.test\r\n");
+    EXPECT_EQ(out,
+              "Authoritative Answer: Yes\r\nRecursion Available: No\r\n\r\nAnswer:\r\n"
+              "No MX-Records exist for none.test\r\n");
     // Recursion asked for and offered: the same.
     out.clear();
     ASSERT_TRUE(ReplyText(Header(1, 0x81, 0x80, 1, 0, 0, 0) + q, "none.test", 15, true, out));
@@ -184,12 +191,14 @@ TEST(LookupText, NoRecordsAndErrors) {
     // Name error: the header line and the code's text, no "No ... Records" line.
     out.clear();
     ASSERT_TRUE(ReplyText(Header(1, 0x85, 0x83, 1, 0, 0, 0) + q, "none.test", 15, true, out));
-    EXPECT_EQ(out, "Authoritative Answer: Yes\r\nRecursion Available: Yes\r\n\r\nHeader:\r\n"
-                   "Name does not exist!\r\n");
+    EXPECT_EQ(out,
+              "Authoritative Answer: Yes\r\nRecursion Available: Yes\r\n\r\nHeader:\r\n"
+              "Name does not exist!\r\n");
     out.clear();
     ASSERT_TRUE(ReplyText(Header(1, 0x80, 0x05, 1, 0, 0, 0) + q, "none.test", 15, true, out));
-    EXPECT_EQ(out, "Authoritative Answer: No\r\nRecursion Available: No\r\n\r\nHeader:\r\n"
-                   "Refused - will not answer this client or this query type.\r\n");
+    EXPECT_EQ(out,
+              "Authoritative Answer: No\r\nRecursion Available: No\r\n\r\nHeader:\r\n"
+              "Refused - will not answer this client or this query type.\r\n");
 }
 
 TEST(LookupText, TransferAcrossMessages) {
@@ -199,7 +208,8 @@ TEST(LookupText, TransferAcrossMessages) {
     const std::string m1 = Header(3, 0x84, 0, 1, 2, 0, 0) + Question("z.test", 252) +
                            RR(WireName("z.test"), 6, 60, soaData) +
                            RR(WireName("z.test"), 2, 60, WireName("ns.z.test"));
-    const std::string m2 = Header(3, 0x84, 0, 0, 2, 0, 0) + RR(WireName("w.z.test"), 1, 60, B({1, 1, 1, 1})) +
+    const std::string m2 = Header(3, 0x84, 0, 0, 2, 0, 0) +
+                           RR(WireName("w.z.test"), 1, 60, B({1, 1, 1, 1})) +
                            RR(WireName("z.test"), 6, 60, soaData);
     TransferReader r;
     std::string out;
@@ -233,8 +243,9 @@ TEST(LookupText, TransferAcrossMessages) {
 }
 
 TEST(LookupText, StartFiles) {
-    const auto t = ParseWhoisTable(" COM : Whois.Verisign-GRS.com \r\nnocolon\r\n: x\r\nde:\r\n"
-                                   "uk:whois.nic.uk:43\nnet:whois.verisign-grs.com");
+    const auto t = ParseWhoisTable(
+        " COM : Whois.Verisign-GRS.com \r\nnocolon\r\n: x\r\nde:\r\n"
+        "uk:whois.nic.uk:43\nnet:whois.verisign-grs.com");
     ASSERT_EQ(t.size(), 3u);
     EXPECT_EQ(t[0].Domain, "com");
     EXPECT_EQ(t[0].Server, "whois.verisign-grs.com");

@@ -1,6 +1,7 @@
 // The look-up window on the offscreen platform: typing a name, choosing a type from the menu and
 // pressing the toolbar's Look Up ask a local server (a socket of this test on loopback), and the
 // reply shows in the output box. Also: every control carries its name.
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -12,7 +13,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 #include "lookup/frmQueryView.h"
 #include "lookup/platform_net.h"
@@ -123,8 +123,9 @@ TEST_F(ViewTest, TypeChooseAndLookUpAgainstALocalServer) {
     EXPECT_EQ(questions[0].substr(12), Question("www.kest.test", 15));
     EXPECT_EQ(W().tbLookUp->text(), "MX");
     const QString mxText = W().txtAnswer->toPlainText();
-    EXPECT_EQ(mxText, "Authoritative Answer: Yes\nRecursion Available: Yes\n\nAnswer:\n"
-                      "A-record for www.kest.test. = 10.0.0.7\n    TTL = 5 Minutes\n");
+    EXPECT_EQ(mxText,
+              "Authoritative Answer: Yes\nRecursion Available: Yes\n\nAnswer:\n"
+              "A-record for www.kest.test. = 10.0.0.7\n    TTL = 5 Minutes\n");
     EXPECT_TRUE(W().Pic->isEnabled());
 
     // The toolbar's Look Up repeats the current type; the status bar shows the texts.
@@ -152,8 +153,8 @@ TEST_F(ViewTest, TypeChooseAndLookUpAgainstALocalServer) {
 }
 
 TEST_F(ViewTest, EveryControlHasItsNameAndAnAccessibleName) {
-    for (const char* name : {"txtName", "txtIP", "txtAnswer", "Pic", "tbLookUp", "tbStop",
-                             "tbCopy", "tbHelp", "sbStatus", "tbrMain"}) {
+    for (const char* name : {"txtName", "txtIP", "txtAnswer", "Pic", "tbLookUp", "tbStop", "tbCopy",
+                             "tbHelp", "sbStatus", "tbrMain"}) {
         auto* w = view->findChild<QWidget*>(name);
         ASSERT_NE(w, nullptr) << name;
         EXPECT_FALSE(w->accessibleName().isEmpty()) << name;
@@ -167,10 +168,17 @@ TEST_F(ViewTest, EveryControlHasItsNameAndAnAccessibleName) {
     EXPECT_EQ(view->windowTitle(), "Kestrune - DNS Look Up");
     EXPECT_EQ(W().mnuRecursion->text(), "&Request &Recursion");
     // The type menu and the drop-down hold the table's captions in order.
-    const QStringList want = {"A (Host Address)", "MX (Mail Server)", "CNAME (Alias)",
-                              "NS (Name Server)", "PTR (Pointer)", "SOA (Start of Authority)",
-                              "SRV (Location of Service)", "TXT (Descriptive Text)",
-                              "AXFR (Zone Transfer)", "Any DNS Record", "WHOIS"};
+    const QStringList want = {"A (Host Address)",
+                              "MX (Mail Server)",
+                              "CNAME (Alias)",
+                              "NS (Name Server)",
+                              "PTR (Pointer)",
+                              "SOA (Start of Authority)",
+                              "SRV (Location of Service)",
+                              "TXT (Descriptive Text)",
+                              "AXFR (Zone Transfer)",
+                              "Any DNS Record",
+                              "WHOIS"};
     QStringList menu, drop;
     for (QAction* a : W().mnuLURec->actions()) menu << a->text();
     for (QAction* a : view->LookUpButton()->menu()->actions()) drop << a->text();
