@@ -35,6 +35,7 @@ def kestzone(request):
 
 WALKER = r'''
 import sys, time, pyatspi
+from gi.repository import Atspi
 CONTROLS = set(sys.argv[2].split(","))
 
 def app(name, timeout=60):
@@ -85,10 +86,13 @@ for role, name in found:
     print("main\t%s\t%s" % (role, name))
 item = find(main, "menu item", "New Record...")
 try:
-    # The dialog is modal: the action's reply only comes once it is closed.
+    # The dialog is modal: the action's reply only comes once it is closed, so wait for it a
+    # moment only.
+    Atspi.set_timeout(1000, 1000)
     item.queryAction().doAction(0)
 except Exception:
     pass
+Atspi.set_timeout(25000, 25000)
 dialog = window(a, "Record Properties")
 found = []
 walk(dialog, found)
