@@ -8,9 +8,9 @@
 namespace platform {
 
 struct HttpResult {
-    bool ok = false;       // a complete 2xx reply
+    bool ok = false;  // a complete 2xx reply
     std::string body;
-    std::string error;     // the reason when not ok
+    std::string error;  // the reason when not ok
 };
 
 // progress(received, total) runs as data arrives (total -1 when unknown) and returns false to

@@ -23,8 +23,7 @@ int main(int argc, char** argv) {
                          [](modMain::frmAlpha& alpha, platform::IPrompt* prompt,
                             platform::ILauncher* launcher, platform::Tray* tray) {
                              auto store = std::make_unique<platform::SettingsStore>();
-                             return std::unique_ptr<modMain::IServerWindows>(
-                                 new DesktopWindows(alpha, prompt, launcher, tray,
-                                                    std::move(store)));
+                             return std::unique_ptr<modMain::IServerWindows>(new DesktopWindows(
+                                 alpha, prompt, launcher, tray, std::move(store)));
                          });
 }

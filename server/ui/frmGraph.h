@@ -13,9 +13,9 @@ struct GraphPoint {
 };
 
 struct GraphDrawing {
-    int scale = 1;             // the largest count, at least 1
-    std::vector<int> counts;   // oldest second first
-    bool axes = false;         // the area is large enough for axes and the line
+    int scale = 1;            // the largest count, at least 1
+    std::vector<int> counts;  // oldest second first
+    bool axes = false;        // the area is large enough for axes and the line
     // The axes' corner (left, bottom) and their far ends, in area units.
     double left = 0, bottom = 0, top = 0, right = 0;
     std::vector<GraphPoint> line;

@@ -34,10 +34,10 @@ void frmLeases::DelLease(const std::string& selectedKey) {
     try {
         if (Items.empty() || selectedKey.size() < 2 || !prompt_) return;
         const std::string address = selectedKey.substr(1);
-        const auto answer = prompt_->Ask(platform::IPrompt::Icon::Information, kCaption,
-                                         "Please re-boot that client to avoid IP-Address conflicts!",
-                                         platform::IPrompt::Buttons::OkCancel,
-                                         platform::IPrompt::Answer::Ok);
+        const auto answer =
+            prompt_->Ask(platform::IPrompt::Icon::Information, kCaption,
+                         "Please re-boot that client to avoid IP-Address conflicts!",
+                         platform::IPrompt::Buttons::OkCancel, platform::IPrompt::Answer::Ok);
         if (answer != platform::IPrompt::Answer::Ok) return;
         leases_.RemoveAddress(address);
         RefreshList();

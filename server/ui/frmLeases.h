@@ -11,8 +11,8 @@
 namespace serverui {
 
 struct LeaseItem {
-    std::string key;      // "K" and the address
-    std::string text;     // the client's name without its final dot
+    std::string key;   // "K" and the address
+    std::string text;  // the client's name without its final dot
     std::string ipaddr;
     std::string hwaddr;   // hexadecimal
     std::string expires;  // "yyyy-mm-dd hh:mm:ss", local time

@@ -36,8 +36,7 @@ std::string Plural(int64_t n, const char* unit) {
 }  // namespace
 
 frmMain::frmMain(modMain::frmAlpha& alpha, MainHost host)
-    : alpha_(alpha), host_(std::move(host)),
-      leases_(alpha.Leases(), alpha.Clock(), host_.prompt) {}
+    : alpha_(alpha), host_(std::move(host)), leases_(alpha.Leases(), alpha.Clock(), host_.prompt) {}
 
 void frmMain::Opened() {
     MainOpen = true;
@@ -54,8 +53,12 @@ void frmMain::Unloaded() {
 
 void frmMain::ChildClosed(Child child) {
     switch (child) {
-        case Child::Graph: GraphOpen = false; break;
-        case Child::Leases: LeasesOpen = false; break;
+        case Child::Graph:
+            GraphOpen = false;
+            break;
+        case Child::Leases:
+            LeasesOpen = false;
+            break;
         case Child::Log:
             LogOpen = false;
             alpha_.Log().CloseWindow();
@@ -78,9 +81,13 @@ std::string frmMain::Number(double value) {
     return (n >= 0 ? " " : "") + std::to_string(n);
 }
 
-std::string frmMain::RequestsPanel() const { return "Requests:" + Number(alpha_.TotalRequests) + " "; }
+std::string frmMain::RequestsPanel() const {
+    return "Requests:" + Number(alpha_.TotalRequests) + " ";
+}
 
-std::string frmMain::CachePanel() const { return "Cache:" + Number(alpha_.Cache().Count()) + " "; }
+std::string frmMain::CachePanel() const {
+    return "Cache:" + Number(alpha_.Cache().Count()) + " ";
+}
 
 std::string frmMain::UptimeText(double days) {
     const auto minutes = static_cast<int64_t>(std::floor(std::max(days, 0.0) * 1440.0 + 1e-6));
@@ -112,9 +119,8 @@ void frmMain::Refresh() {
 }
 
 bool frmMain::Ask(const std::string& text) {
-    return host_.prompt &&
-           host_.prompt->Ask(Icon::Question, kTitle, text, Buttons::YesNo, Answer::No) ==
-               Answer::Yes;
+    return host_.prompt && host_.prompt->Ask(Icon::Question, kTitle, text, Buttons::YesNo,
+                                             Answer::No) == Answer::Yes;
 }
 
 void frmMain::Warn(const std::string& text) {
@@ -142,8 +148,7 @@ void frmMain::TimerStep() {
             view_->CloseMain();
             return;
         }
-        if (alpha_.Running)
-            alpha_.SetStatus(UptimeText(alpha_.Clock().Now() - alpha_.StartTime));
+        if (alpha_.Running) alpha_.SetStatus(UptimeText(alpha_.Clock().Now() - alpha_.StartTime));
         Refresh();
         if (GraphOpen) view_->RedrawGraph();
         if (LeasesOpen && leases_.Due()) {
@@ -237,13 +242,13 @@ void frmMain::mnuOptions() {
 void frmMain::mnuPerm() {
     try {
         if (!host_.prompt || !host_.fetcher) return;
-        const Answer go = host_.prompt->Ask(
-            Icon::Information, kTitle,
-            Lines({"This function will connect to the Internic and download",
-                   "the latest Internet Root file.", "",
-                   "The Internet Root records very seldom change, and Kestrune",
-                   "comes with the latest Root file at the time of shipping."}),
-            Buttons::OkCancel, Answer::Ok);
+        const Answer go =
+            host_.prompt->Ask(Icon::Information, kTitle,
+                              Lines({"This function will connect to the Internic and download",
+                                     "the latest Internet Root file.", "",
+                                     "The Internet Root records very seldom change, and Kestrune",
+                                     "comes with the latest Root file at the time of shipping."}),
+                              Buttons::OkCancel, Answer::Ok);
         if (go != Answer::Ok || Gone()) return;
         const std::string url = RootFileUrl();
         const FetchResult got =
@@ -353,9 +358,13 @@ void frmMain::ToggleBar(const char* key) {
     Refresh();
 }
 
-void frmMain::mnuToolBar() { ToggleBar("MainToolBar"); }
+void frmMain::mnuToolBar() {
+    ToggleBar("MainToolBar");
+}
 
-void frmMain::mnuStatusBar() { ToggleBar("MainStatusBar"); }
+void frmMain::mnuStatusBar() {
+    ToggleBar("MainStatusBar");
+}
 
 void frmMain::mnuHelp() {
     if (host_.launcher) host_.launcher->OpenUrl(platform::ManualUrl("server.html"));

@@ -24,8 +24,8 @@ class IMainView {
     virtual ~IMainView() = default;
     virtual void ShowChild(Child child) = 0;  // open or bring forward
     virtual bool Minimized() const = 0;
-    virtual void CloseMain() = 0;      // the window goes; the server stays
-    virtual void Refresh() = 0;        // captions, status panels, bars, enabled entries
+    virtual void CloseMain() = 0;  // the window goes; the server stays
+    virtual void Refresh() = 0;    // captions, status panels, bars, enabled entries
     virtual void RedrawGraph() = 0;
     virtual void RefreshLeases() = 0;  // the lease list changed
     virtual void ClearLogList() = 0;

@@ -6,7 +6,6 @@
 #include <sstream>
 #include <vector>
 
-
 namespace serverui {
 namespace {
 
@@ -23,9 +22,8 @@ std::string Absolute(std::string name) {
 }
 
 bool AllDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) {
-        return std::isdigit(c) != 0;
-    });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 bool DottedQuad(const std::string& s) {

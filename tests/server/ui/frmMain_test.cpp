@@ -50,7 +50,9 @@ class RecordingView : public serverui::IMainView {
     std::function<void()> onClose;
 
     void ShowChild(Child c) override {
-        calls.push_back(c == Child::Graph ? "show graph" : c == Child::Log ? "show log" : "show leases");
+        calls.push_back(c == Child::Graph ? "show graph"
+                        : c == Child::Log ? "show log"
+                                          : "show leases");
     }
     bool Minimized() const override { return minimized; }
     void CloseMain() override {
@@ -127,8 +129,7 @@ class MainTest : public ::testing::Test {
     void FillCache() {
         platform::WriteFileAtomic(home_ / "named.root", kRootHints);
         alpha_->CacheFiles().LoadPerm();
-        platform::WriteFileAtomic(home_ / "learnt.txt",
-                                  "www.example.com.  3600  A  192.0.2.7\n");
+        platform::WriteFileAtomic(home_ / "learnt.txt", "www.example.com.  3600  A  192.0.2.7\n");
         alpha_->CacheFiles().LoadFile(home_ / "learnt.txt", false);
     }
 
@@ -241,19 +242,18 @@ TEST_F(MainTest, StartPauseFollowsTheStateAfterTheCommand) {
 
     blocker.reset();
     prompt_ = {};
-    alpha_ = kest::test::StartOnFreePort(
-        [this](uint16_t port) {
-            modMain::HostServices h;
-            h.clock = &clock_;
-            h.prompt = &prompt_;
-            h.launcher = &launcher_;
-            h.programDir = home_;
-            auto a = std::make_unique<frmAlpha>(h);
-            a->LoadSettings({});
-            a->settings.DNSBind = "127.0.0.1";
-            a->settings.DNSPort = port;
-            return a;
-        });
+    alpha_ = kest::test::StartOnFreePort([this](uint16_t port) {
+        modMain::HostServices h;
+        h.clock = &clock_;
+        h.prompt = &prompt_;
+        h.launcher = &launcher_;
+        h.programDir = home_;
+        auto a = std::make_unique<frmAlpha>(h);
+        a->LoadSettings({});
+        a->settings.DNSBind = "127.0.0.1";
+        a->settings.DNSPort = port;
+        return a;
+    });
     NewMain();
     ASSERT_TRUE(alpha_->Running);
     EXPECT_EQ(main_->StartStopCaption(), "&Pause Server");
@@ -305,7 +305,8 @@ TEST_F(MainTest, SupportFileAndExit) {
     ASSERT_EQ(prompt_.boxes.size(), 1u);
     const std::string& box = prompt_.boxes[0].text;
     EXPECT_EQ(box.rfind("A support file containing information about your\n"
-                        "system and configuration was created as\n'" + file.string() + "'\n",
+                        "system and configuration was created as\n'" +
+                            file.string() + "'\n",
                         0),
               0u);
     EXPECT_TRUE(box.ends_with("\nReview the support file with notepad now ?"));

@@ -56,8 +56,8 @@ class ViewsTest : public ::testing::Test {
             a->settings.Name = "ns1.lan";
             return a;
         });
-        windows_ = std::make_unique<serverui::ServerWindows>(*alpha_, &prompt_, &launcher_,
-                                                             &store_, nullptr);
+        windows_ = std::make_unique<serverui::ServerWindows>(*alpha_, &prompt_, &launcher_, &store_,
+                                                             nullptr);
         alpha_->SetWindows(windows_.get());
     }
     void TearDown() override {

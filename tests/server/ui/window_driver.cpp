@@ -2,8 +2,12 @@
 // "window_driver HOME getroot URL" runs "Get latest Internet Root file..." from the menu with the
 // address set to URL and answers OK; every box shown is printed as "box: <icon> <text>" (new
 // lines as " | "), then "cache: <records>". Exit status 0 when the command ran.
+// "window_driver HOME traymenu SECONDS" starts the server of HOME and shows the tray icon's menu
+// on the display for that long (for screenshots where no tray host runs).
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,11 +19,12 @@
 #include "tests/support/recording_prompt.h"
 
 int main(int argc, char** argv) {
-    if (argc != 4 || std::string(argv[2]) != "getroot") {
-        std::fprintf(stderr, "usage: window_driver HOME getroot URL\n");
+    const std::string mode = argc == 4 ? argv[2] : "";
+    if (mode != "getroot" && mode != "traymenu") {
+        std::fprintf(stderr, "usage: window_driver HOME getroot URL | HOME traymenu SECONDS\n");
         return 2;
     }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (mode == "getroot") ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const std::filesystem::path home = argv[1];
@@ -35,6 +40,14 @@ int main(int argc, char** argv) {
     modMain::frmAlpha alpha(h);
     alpha.LoadSettings({});
     platform::SettingsStore store(home / "window.ini");
+    if (mode == "traymenu") {
+        serverui::ServerWindows windows(alpha, &prompt, &launcher, &store, nullptr);
+        alpha.Begin();
+        windows.TrayMenu()->popup(QPoint(24, 24));
+        QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, [&app] { app.quit(); });
+        app.exec();
+        return 0;
+    }
     store.SetString("Server", "RootFileURL", argv[3]);
     serverui::ServerWindows windows(alpha, &prompt, &launcher, &store, nullptr);
     alpha.SetWindows(&windows);

@@ -141,11 +141,11 @@ TEST_F(LeasesTest, DeleteAfterTheWarningRemovesEveryLeaseOfThatAddress) {
 TEST(RootFile, OnlyRootServersWithAddressesPass) {
     using serverui::RootFileUsable;
     // The published form: comments, TTLs, continuation of the owner.
-    EXPECT_TRUE(RootFileUsable(
-        ";       This file holds the information on root name servers\r\n"
-        ".                        3600000      NS    A.ROOT-SERVERS.NET.\r\n"
-        "A.ROOT-SERVERS.NET.      3600000      A     198.41.0.4\r\n"
-        "A.ROOT-SERVERS.NET.      3600000      AAAA  2001:503:ba3e::2:30\r\n"));
+    EXPECT_TRUE(
+        RootFileUsable(";       This file holds the information on root name servers\r\n"
+                       ".                        3600000      NS    A.ROOT-SERVERS.NET.\r\n"
+                       "A.ROOT-SERVERS.NET.      3600000      A     198.41.0.4\r\n"
+                       "A.ROOT-SERVERS.NET.      3600000      AAAA  2001:503:ba3e::2:30\r\n"));
     EXPECT_TRUE(RootFileUsable(". IN NS m.root.\nm.root. IN A 10.53.0.1\n"));
     // A name server without an address, or an address that is no address.
     EXPECT_FALSE(RootFileUsable(". 3600 NS a.root.\nb.root. 3600 A 10.0.0.1\n"));
@@ -153,8 +153,9 @@ TEST(RootFile, OnlyRootServersWithAddressesPass) {
     // NS records of another zone only.
     EXPECT_FALSE(RootFileUsable("com. 3600 NS a.gtld.\na.gtld. 3600 A 10.0.0.1\n"));
     // An error page, and nothing at all.
-    EXPECT_FALSE(RootFileUsable("<!DOCTYPE html>\n<html><head><title>404 Not Found</title>\n"
-                                "</head><body>. NS</body></html>\n"));
+    EXPECT_FALSE(
+        RootFileUsable("<!DOCTYPE html>\n<html><head><title>404 Not Found</title>\n"
+                       "</head><body>. NS</body></html>\n"));
     EXPECT_FALSE(RootFileUsable(""));
     // A commented-out server does not count.
     EXPECT_FALSE(RootFileUsable("; . 3600 NS a.root.\na.root. 3600 A 10.0.0.1\n"));
