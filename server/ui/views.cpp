@@ -565,6 +565,8 @@ ServerWindows::~ServerWindows() {
     alpha_.Leases().SetObserver({});
     if (tray_) tray_->SetContextMenu(nullptr);
     if (view_) {
+        // The program ends with the window open (shutdown by signal or session end).
+        view_->SaveWindowsPos();
         view_->setAttribute(Qt::WA_DeleteOnClose, false);
         delete view_.data();
     }

@@ -104,12 +104,14 @@ class frmMainView : public QMainWindow, public IMainView {
     frmGraphView* GraphView() const { return graph_; }
     frmLeasesView* LeasesView() const { return leases_; }
 
+    // Writes "MainWindows": the main window's and the child windows' places.
+    void SaveWindowsPos();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
     QMdiSubWindow* AddChild(QWidget* view, const char* key, Child child);
-    void SaveWindowsPos();
     std::string ChildPlace(const char* key) const;
 
     std::unique_ptr<Ui::frmMain> ui_;

@@ -181,4 +181,59 @@ TEST_F(ViewsTest, ClosedOrMinimisedMainWindowLeavesTheServerRunning) {
     EXPECT_FALSE(store_.GetString("Server", "MainWindows").empty());
 }
 
+// StartMini keeps the main window closed at start; otherwise it opens with the server.
+TEST(ViewsStart, StartMiniStartsHidden) {
+    App();
+    for (const bool mini : {false, true}) {
+        kest::test::FakeClock clock;
+        kest::test::RecordingPrompt prompt;
+        kest::test::TempDir dir;
+        platform::SettingsStore store{dir.path() / "window.ini"};
+        std::unique_ptr<serverui::ServerWindows> windows;
+        auto alpha = kest::test::StartOnFreePort([&](uint16_t port) {
+            windows.reset();
+            modMain::HostServices h;
+            h.clock = &clock;
+            h.prompt = &prompt;
+            h.programDir = dir.path();
+            h.displayAvailable = true;
+            auto a = std::make_unique<frmAlpha>(h);
+            a->LoadSettings({});
+            a->settings.DNSBind = "127.0.0.1";
+            a->settings.DNSPort = port;
+            a->settings.StartMini = mini;
+            windows =
+                std::make_unique<serverui::ServerWindows>(*a, &prompt, nullptr, &store, nullptr);
+            a->SetWindows(windows.get());
+            return a;
+        });
+        EXPECT_EQ(windows->MainOpen(), !mini) << "StartMini " << mini;
+        EXPECT_EQ(windows->MainView() != nullptr, !mini);
+        // The tray click opens it either way.
+        alpha->TrayClick();
+        EXPECT_TRUE(windows->MainOpen());
+        alpha->SetWindows(nullptr);
+        windows.reset();
+    }
+}
+
+// A desktop session that ends with the main window open still shuts the server down properly.
+TEST_F(ViewsTest, SessionEndWithTheWindowOpenRunsCloseDown) {
+    windows_->ShowMain();
+    Trigger("mnuLeases");
+    clLease a;
+    a.ClientName = "pc-1.lan.";
+    a.IPaddr = "10.0.0.50";
+    a.Expires = clock_.Now() + 1;
+    alpha_->Leases().Append(a);
+    int unloads = 0;
+    alpha_->OnUnload = [&] { ++unloads; };
+    alpha_->CloseRequest();  // what the session's end calls
+    EXPECT_TRUE(alpha_->ClosedDown());
+    EXPECT_EQ(unloads, 1);
+    EXPECT_FALSE(alpha_->Running);
+    // The leases were saved on the way down.
+    EXPECT_TRUE(std::filesystem::exists(dir_.path() / "dhcp.dat"));
+}
+
 }  // namespace
