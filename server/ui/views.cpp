@@ -524,12 +524,13 @@ MainHost MakeHost(platform::IPrompt* prompt, platform::ILauncher* launcher,
 ServerWindows::ServerWindows(modMain::frmAlpha& alpha, platform::IPrompt* prompt,
                              platform::ILauncher* launcher, platform::SettingsStore* store,
                              platform::Tray* tray)
-    : alpha_(alpha),
+    : ownStore_(store ? nullptr : std::make_unique<platform::SettingsStore>()),
+      alpha_(alpha),
       prompt_(prompt),
-      store_(store),
+      store_(store ? store : ownStore_.get()),
       tray_(tray),
       fetcher_(std::make_unique<Fetcher>()),
-      ctl_(alpha, MakeHost(prompt, launcher, store, fetcher_.get())),
+      ctl_(alpha, MakeHost(prompt, launcher, store_, fetcher_.get())),
       trayMenu_(std::make_unique<QMenu>()) {
     trayMenu_->setObjectName("mnuTray");
     trayMenu_->setAccessibleName("Kestrune");

@@ -133,6 +133,8 @@ class frmMainView : public QMainWindow, public IMainView {
 // window exists only while it is open), the main window itself and the tray menu.
 class ServerWindows : public modMain::IServerWindows {
   public:
+    // store null: the user's window settings store (QSettings, organisation and application
+    // of the program).
     ServerWindows(modMain::frmAlpha& alpha, platform::IPrompt* prompt,
                   platform::ILauncher* launcher, platform::SettingsStore* store,
                   platform::Tray* tray);
@@ -149,6 +151,7 @@ class ServerWindows : public modMain::IServerWindows {
 
   private:
     class Fetcher;
+    std::unique_ptr<platform::SettingsStore> ownStore_;  // first: outlives what uses it
     modMain::frmAlpha& alpha_;
     platform::IPrompt* prompt_;
     platform::SettingsStore* store_;
