@@ -4,7 +4,8 @@ session bus and the AT-SPI bus. Run as root from the source tree after a build:
 
     scripts/server_window_shots.py BUILD_DIR OUT_DIR
 
-Everything runs in a private network namespace: kestserv answers on 127.0.0.1:53 there, a client
+Needs Debian's xvfb, x11-apps (xwd), dbus-x11, at-spi2-core and python3-pyatspi (not needed by
+the build or the tests). Everything runs in a private network namespace: kestserv answers on 127.0.0.1:53 there, a client
 sends queries to it, and nothing leaves the machine."""
 import ctypes
 import os

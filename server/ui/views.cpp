@@ -589,6 +589,12 @@ void ServerWindows::ShowMain() {
 
 void ServerWindows::StatusChanged() {
     if (view_ && ctl_.MainOpen) view_->Refresh();
+    // The tray's tip names the server and says how it is, for a desktop without the window.
+    if (tray_) {
+        const std::string& name = alpha_.settings.Name;
+        tray_->SetTip((name.empty() ? std::string(frmMain::kTitle) : name) +
+                      (alpha_.StatusText.empty() ? "" : "\n" + alpha_.StatusText));
+    }
 }
 
 void ServerWindows::DisplayStep() {

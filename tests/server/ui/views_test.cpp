@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
+#include "platform/sockets.h"
+#include "platform/tray.h"
 #include "server/dhcp/clLease.h"
 #include "server/ui/views.h"
 #include "tests/support/alpha_start.h"
@@ -179,6 +181,32 @@ TEST_F(ViewsTest, ClosedOrMinimisedMainWindowLeavesTheServerRunning) {
     EXPECT_FALSE(alpha_->ClosedDown());
     // The layout was written on the way out.
     EXPECT_FALSE(store_.GetString("Server", "MainWindows").empty());
+}
+
+// The tray's tip follows SetStatus; pausing shows there and in the status panel.
+TEST_F(ViewsTest, TrayTipAndStatusPanelFollowTheStatus) {
+    platform::Tray tray;
+    alpha_->SetWindows(nullptr);
+    windows_ =
+        std::make_unique<serverui::ServerWindows>(*alpha_, &prompt_, &launcher_, &store_, &tray);
+    alpha_->SetWindows(windows_.get());
+    windows_->ShowMain();
+    Trigger("mnuStartStop");
+    EXPECT_FALSE(alpha_->Running);
+    EXPECT_EQ(tray.Tip(), "ns1.lan\nPaused");
+    EXPECT_EQ(Main()->findChild<QLabel*>("pnlStatus")->text(), "Paused");
+    EXPECT_EQ(Main()->findChild<QAction*>("mnuStartStop")->text(), "&Start Server");
+    {
+        platform::UdpSocket probe;  // a port nobody held a moment ago
+        ASSERT_TRUE(probe.Bind("127.0.0.1", 0));
+        alpha_->settings.DNSPort = probe.LocalPort();
+    }
+    Trigger("mnuStartStop");
+    EXPECT_TRUE(alpha_->Running);
+    EXPECT_EQ(tray.Tip(), "ns1.lan\nUptime...");
+    EXPECT_EQ(Main()->findChild<QAction*>("mnuStartStop")->text(), "&Pause Server");
+    alpha_->SetWindows(nullptr);
+    windows_.reset();
 }
 
 // StartMini keeps the main window closed at start; otherwise it opens with the server.
