@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QSizeGrip>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -323,7 +324,35 @@ frmMainView::frmMainView(frmMain& controller, platform::IPrompt* prompt,
         const std::string main = ChildPlace("main");
         if (!main.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(main)));
     }
+    saveLater_ = new QTimer(this);
+    saveLater_->setSingleShot(true);
+    saveLater_->setInterval(500);
+    connect(saveLater_, &QTimer::timeout, this, [this] { SaveWindowsPos(); });
     ctl_.SetView(this);
+}
+
+bool frmMainView::eventFilter(QObject* watched, QEvent* event) {
+    // A child window moved or changed state: "MainWindows" is written a moment later.
+    const auto type = event->type();
+    if (!closing_ &&
+        (type == QEvent::Move || type == QEvent::Resize || type == QEvent::WindowStateChange))
+        saveLater_->start();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMainView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && saveLater_ && !closing_) saveLater_->start();
+    QMainWindow::changeEvent(event);
+}
+
+void frmMainView::moveEvent(QMoveEvent* event) {
+    if (saveLater_ && !closing_ && isVisible()) saveLater_->start();
+    QMainWindow::moveEvent(event);
+}
+
+void frmMainView::resizeEvent(QResizeEvent* event) {
+    if (saveLater_ && !closing_ && isVisible()) saveLater_->start();
+    QMainWindow::resizeEvent(event);
 }
 
 frmMainView::~frmMainView() {
@@ -377,6 +406,7 @@ QMdiSubWindow* frmMainView::AddChild(QWidget* view, const char* key, Child child
     sub->setAccessibleName(view->windowTitle());
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowIcon(windowIcon());
+    sub->installEventFilter(this);
     const QStringList place = Q(ChildPlace(key)).split(',');
     if (place.size() == 4) {
         sub->setGeometry(place[0].toInt(), place[1].toInt(), place[2].toInt(), place[3].toInt());

@@ -15,6 +15,7 @@
 class QMdiSubWindow;
 class QMenu;
 class QProgressDialog;
+class QTimer;
 namespace Ui {
 class frmMain;
 class frmGraph;
@@ -109,6 +110,10 @@ class frmMainView : public QMainWindow, public IMainView {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     QMdiSubWindow* AddChild(QWidget* view, const char* key, Child child);
@@ -127,6 +132,7 @@ class frmMainView : public QMainWindow, public IMainView {
     QPointer<frmLeasesView> leases_;
     QProgressDialog* progress_ = nullptr;
     bool closing_ = false;
+    QTimer* saveLater_ = nullptr;  // gathers a drag's many moves into one write
 };
 
 // The desktop's window set: the main window controller (which outlives the main window, since the

@@ -123,6 +123,14 @@ TEST_F(ViewsTest, ChildWindowsClearCacheAndTheLogWindow) {
     Trigger("mnuClearLog");
     EXPECT_EQ(log->LineCount(), 0);
 
+    // Moving a child window writes the layout a moment later.
+    auto* graphFrame = qobject_cast<QMdiSubWindow*>(Main()->GraphView()->parentWidget());
+    graphFrame->setGeometry(37, 41, 300, 180);
+    ASSERT_TRUE(WaitFor([&] {
+        return store_.GetString("Server", "MainWindows").find("graph=37,41,300,180") !=
+               std::string::npos;
+    }));
+
     // Closing the log window clears its flag; the others stay.
     qobject_cast<QMdiSubWindow*>(log->parentWidget())->close();
     ASSERT_TRUE(WaitFor([&] { return !windows_->Controller().LogOpen; }));
