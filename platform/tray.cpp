@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -39,6 +40,7 @@ struct Tray::Impl {
     QSystemTrayIcon* icon = nullptr;
     QIcon pictures[3];
     int shownPicture = -1;
+    QMenu* menu = nullptr;
 };
 
 Tray::Tray() : impl_(std::make_unique<Impl>()) {}
@@ -68,8 +70,14 @@ void Tray::Show() {
                 const auto onClick = OnClick;
                 if (onClick) onClick();
             });
+        if (impl_->menu) impl_->icon->setContextMenu(impl_->menu);
     }
     Update();
+}
+
+void Tray::SetContextMenu(QMenu* menu) {
+    impl_->menu = menu;
+    if (impl_->icon) impl_->icon->setContextMenu(menu);
 }
 
 void Tray::Remove() {

@@ -7,6 +7,8 @@
 
 #include "platform/host.h"
 
+class QMenu;
+
 namespace platform {
 
 class Tray : public ITray {
@@ -30,6 +32,8 @@ class Tray : public ITray {
 
     // A click (or activation) on the icon.
     std::function<void()> OnClick;
+    // The menu of a right click on the icon (owned by the caller; null for none).
+    void SetContextMenu(QMenu* menu);
 
   private:
     struct Impl;

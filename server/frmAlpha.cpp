@@ -147,6 +147,7 @@ void frmAlpha::Begin() {
             host_.tray->Show();
         }
         TrayIcon = -1;
+        if (windows_ && Interactive && !settings.StartMini) windows_->ShowMain();
 
         reloadSocket_ = std::make_unique<platform::UdpSocket>();
         reloadSocket_->OnData = [this](const platform::Datagram& d) { OnReloadData(d); };
@@ -188,6 +189,7 @@ void frmAlpha::CloseRequest() {
 
 void frmAlpha::TrayClick() {
     Interactive = host_.displayAvailable;
+    if (windows_ && Interactive && !windows_->MainOpen()) windows_->ShowMain();
 }
 
 bool frmAlpha::StartServer() {
@@ -292,6 +294,9 @@ void frmAlpha::Timer() {
         const kest::CivilTime t = kest::DaysToCivil(Clock().LocalNow());
         SecondCounts[static_cast<size_t>((t.second + 1) % 60)] = 0;
 
+        // Step 6: the windows, when there are any.
+        if (windows_) windows_->DisplayStep();
+
         // Step 7: the "request handled" picture shows for about a second.
         if (TrayIcon == 1 && Clock().Now() - LastTrayTime > kTrayHold) DoTray(0);
 
@@ -335,7 +340,10 @@ void frmAlpha::DoTray(int icon) {
     }
 }
 
-void frmAlpha::SetStatus(const std::string& text) { StatusText = text; }
+void frmAlpha::SetStatus(const std::string& text) {
+    StatusText = text;
+    if (windows_) windows_->StatusChanged();
+}
 
 uint16_t frmAlpha::ReloadSocketPort() const {
     return reloadSocket_ ? reloadSocket_->LocalPort() : 0;

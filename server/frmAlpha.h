@@ -17,6 +17,7 @@
 #include "server/replication/message_ids.h"
 #include "server/replication/replication.h"
 #include "server/settings.h"
+#include "server/windows.h"
 
 class clLeases;
 class clDNSAuthData;
@@ -116,6 +117,12 @@ public:
     uint16_t ReloadSocketPort() const;
     uint16_t DNSPortInUse() const;
     bool TimerActive() const;
+    // CloseDown has run: commands that let events run look at this before they go on.
+    bool ClosedDown() const { return closedDown_; }
+
+    // The desktop's windows; null in a headless run.
+    void SetWindows(IServerWindows* windows) { windows_ = windows; }
+    IServerWindows* Windows() const { return windows_; }
 
     // Runs when CloseDown has finished: the process ends its event loop.
     std::function<void()> OnUnload;
@@ -152,6 +159,7 @@ private:
     std::unique_ptr<platform::Timer> timer_;
     std::unique_ptr<platform::Timer> firstTick_;
     bool closedDown_ = false;
+    IServerWindows* windows_ = nullptr;
 };
 
 }  // namespace modMain

@@ -52,7 +52,7 @@ std::string CommandLine(int argc, char** argv) {
     return cmd;
 }
 
-int Main(int argc, char** argv) {
+int Main(int argc, char** argv, const WindowsFactory& makeWindows) {
     const std::vector<std::string> localIPs = platform::IdentifyHost();
     const std::filesystem::path home = platform::ProgramDirectory();
     const std::filesystem::path ini = home / "kestrund.ini";
@@ -91,6 +91,12 @@ int Main(int argc, char** argv) {
     alpha.Log().SetEcho(service || !display);
     alpha.OnUnload = [&app] { app.Quit(0); };
     tray.OnClick = [&alpha] { alpha.TrayClick(); };
+    // A service or a run without a display creates no widget at all.
+    std::unique_ptr<IServerWindows> windows;
+    if (!service && display && makeWindows) {
+        windows = makeWindows(alpha, host.prompt, host.launcher, &tray);
+        alpha.SetWindows(windows.get());
+    }
 
     if (service) {
         app.OnSignal = [&alpha](int) { alpha.ServiceStop(); };
@@ -103,6 +109,8 @@ int Main(int argc, char** argv) {
         alpha.Begin();
     }
     const int code = app.Run();
+    alpha.SetWindows(nullptr);
+    windows.reset();
     if (service) platform::Service::NotifyStopping();
     return code;
 }
