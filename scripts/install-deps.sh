@@ -12,9 +12,15 @@ packages=(
     bind9-dnsutils knot-dnsutils
     iproute2 util-linux procps
     nsd knot bind9
+    dpkg-dev lintian desktop-file-utils appstream man-db adduser libcap2-bin
+    xvfb x11-apps netpbm xdotool
 )
 if [ "${1:-}" = "--run-only" ]; then
     packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
+fi
+if [ "${1:-}" = "--package-only" ]; then
+    packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+              dpkg-dev)
 fi
 
 missing=()
