@@ -128,6 +128,12 @@ ns1 3600 A 192.0.2.53
 www 3600 A 192.0.2.80
 ZONE
 
+# The unit's view of the system: everything read-only but the program directory
+# (ProtectSystem=strict with ReadWritePaths), a private /tmp.
+mount --bind "$root/var/lib/kestrune" "$root/var/lib/kestrune"
+mount -o remount,bind,ro "$root"
+in_root touch /usr/kest-writable 2>/dev/null && fail "the root is not read-only"
+
 in_root unshare --net -- sh -c '
     ip link set lo up
     setpriv --reuid=kestrune --regid=kestrune --init-groups --no-new-privs \
@@ -168,7 +174,27 @@ done
 grep -q "^ReloadPort:" "$root/var/lib/kestrune/kestrund.ini" || fail "settings not written back"
 grep -q "^DNSRecursion: <none>" "$root/var/lib/kestrune/kestrund.ini" || fail "not the package's settings"
 
+# A desktop start by another user binds port 53 too, through the file capability.
+in_root unshare --net -- sh -c '
+    ip link set lo up
+    mkdir -p /tmp/desk && chown nobody /tmp/desk
+    KESTRUNE_HOME=/tmp/desk setpriv --reuid=nobody --regid=nogroup --clear-groups \
+        /usr/bin/kestserv -n >/tmp/desk.out 2>&1 &
+    pid=$!
+    for i in $(seq 1 300); do
+        grep -q "DNS service" /tmp/desk.out && break
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -TERM $pid 2>/dev/null || true
+    wait $pid || true
+' || true
+grep -q "   DNS service started\.$" "$root/tmp/desk.out" ||
+    { cat "$root/tmp/desk.out"; fail "a desktop start cannot bind port 53"; }
+
 # Purging takes the program directory along.
+mount -o remount,bind,rw "$root"
+umount "$root/var/lib/kestrune"
 in_root dpkg -P kestrune >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -P"; }
 [ ! -e "$root/var/lib/kestrune" ] || fail "purge left /var/lib/kestrune"
 [ ! -e "$root/usr/bin/kestserv" ] || fail "remove left kestserv"
