@@ -3,9 +3,9 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>

@@ -66,8 +66,7 @@ class UdpSocketSender : public IDatagramSender {
   public:
     using SocketChooser =
         std::function<platform::UdpSocket*(const std::string& ip, const std::string& fromLocalIp)>;
-    explicit UdpSocketSender(SocketChooser socket)
-        : socket_(std::move(socket)) {}
+    explicit UdpSocketSender(SocketChooser socket) : socket_(std::move(socket)) {}
     bool SendTo(const std::string& data, const std::string& ip, uint16_t port,
                 const std::string& fromLocalIp, Failure& failure) override;
 

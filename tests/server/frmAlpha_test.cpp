@@ -6,8 +6,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -169,8 +169,8 @@ TEST_F(AlphaTest, TakenPortFailsWithMessagesAndLeavesNothingBound) {
 
 // A query for a type the server does not implement: answered at once from no data.
 std::string ProbeQuery(uint16_t id) {
-    std::string q{static_cast<char>(id >> 8), static_cast<char>(id & 0xFF), 1, 0, 0, 1, 0, 0,
-                  0, 0, 0, 0};
+    std::string q{
+        static_cast<char>(id >> 8), static_cast<char>(id & 0xFF), 1, 0, 0, 1, 0, 0, 0, 0, 0, 0};
     q += std::string("\x05probe\x07invalid\x00", 15);
     return q + std::string("\x00\x1c\x00\x01", 4);
 }
@@ -208,9 +208,9 @@ TEST_F(AlphaTest, PortHeldOnOneAddressServesEachFreeLocalAddressFromTheAddressAs
     a.LocalIPs = {"127.0.0.1", "127.0.0.53", "127.0.0.2"};
     a.Begin();
     ASSERT_TRUE(a.Running) << ::testing::PrintToString(Lines());
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"Program started.",
-                                                 "DNS service started on 127.0.0.1",
-                                                 "DNS service started on 127.0.0.2"}));
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"Program started.", "DNS service started on 127.0.0.1",
+                                        "DNS service started on 127.0.0.2"}));
     EXPECT_EQ(a.DNSAddressesInUse(), (std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
     EXPECT_EQ(a.TrayIcon, 0);
     const std::string p = ":" + std::to_string(port);
