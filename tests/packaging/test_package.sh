@@ -78,6 +78,11 @@ if [ "${KEST_PACKAGE_TEST_INSIDE:-}" != 1 ]; then
     grep -v '^running with root' "$work/lintian.txt" || true
     if grep -q '^E:' "$work/lintian.txt"; then fail "lintian reports errors"; fi
     dpkg-deb -x "$deb" "$work/extracted"
+    # Every link of the installed manual leads to a page that is there.
+    manual=$work/extracted/usr/share/doc/kestrune/manual
+    for link in $(grep -oh 'href="[^"#:]*' "$manual"/*.html | sed 's/^href="//' | sort -u); do
+        [ -f "$manual/$link" ] || fail "the manual links to $link, which is missing"
+    done
     desktop-file-validate "$work"/extracted/usr/share/applications/*.desktop ||
         fail "desktop entries"
     appstreamcli validate --no-net --explain "$work"/extracted/usr/share/metainfo/*.xml >/dev/null ||

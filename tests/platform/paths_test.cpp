@@ -84,3 +84,14 @@ TEST(Paths, SeedingCopiesOnlyWhatIsMissingAndMakesTheFolders) {
     // The test binary is not installed.
     EXPECT_TRUE(platform::InstalledExamples().empty());
 }
+
+TEST(Paths, EveryManualPageTheProgramsOpenIsThere) {
+    // A build-tree program opens the manual of its source tree.
+    for (const char* page : {"index.html", "server.html", "settings.html", "zones.html",
+                             "editor.html", "lookup.html", "replication.html", "dhcp.html",
+                             "files.html"}) {
+        const auto path = platform::ManualPage(page);
+        EXPECT_TRUE(std::filesystem::is_regular_file(path)) << path;
+        EXPECT_EQ(platform::ManualUrl(page), "file://" + path.string());
+    }
+}
