@@ -4,6 +4,8 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -51,6 +53,24 @@ std::vector<std::string> IdentifyHost() {
         }
     }
     return ips;
+}
+
+std::string SourceAddressFor(const std::string& ip) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(53);
+    if (::inet_pton(AF_INET, ip.c_str(), &to.sin_addr) != 1) return {};
+    // Connecting a UDP socket sends nothing; it only runs the route look-up.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return {};
+    std::string out;
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0)
+        out = Text(reinterpret_cast<const sockaddr*>(&local));
+    ::close(fd);
+    return out;
 }
 
 }  // namespace platform

@@ -21,4 +21,8 @@ std::vector<InterfaceAddress> ListInterfaces();
 // interface order, no duplicates.
 std::vector<std::string> IdentifyHost();
 
+// The source address the kernel's routes pick for a datagram to ip (dotted); empty when there is
+// no route or ip is not an address.
+std::string SourceAddressFor(const std::string& ip);
+
 }  // namespace platform

@@ -1,8 +1,11 @@
 #include "platform/service.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -14,6 +17,8 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/unit_template.h"
 
 extern char** environ;
 
@@ -117,25 +122,67 @@ bool Service::ValidServiceName(const std::string& serviceName) {
     return true;
 }
 
+std::string Service::UnitTextFor(const std::string& description,
+                                 const std::filesystem::path& execPath,
+                                 const std::vector<std::string>& args,
+                                 const Environment& environment, const std::string& user,
+                                 const std::string& group,
+                                 const std::filesystem::path& programDir) {
+    std::string exec = CommandWord(execPath.string());
+    for (const auto& a : args) exec += " " + CommandWord(a);
+    std::string env;
+    for (const auto& [key, value] : environment) {
+        env += "Environment=" + Quoted(key + "=" + value) + "\n";
+    }
+    const std::vector<std::pair<std::string, std::string>> fields{
+        {"@DESCRIPTION@", EscapeValue(description, false)},
+        {"@ENVIRONMENT@", env},
+        {"@EXEC@", exec},
+        {"@USER@", EscapeValue(user, false)},
+        {"@GROUP@", EscapeValue(group, false)},
+        {"@PROGRAMDIR@", CommandWord(programDir.string())},
+    };
+    std::string text = kUnitTemplate;
+    std::string out;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t open = text.find('@', at);
+        if (open == std::string::npos) break;
+        out.append(text, at, open - at);
+        bool replaced = false;
+        for (const auto& [token, value] : fields) {
+            if (text.compare(open, token.size(), token) == 0) {
+                out += value;
+                at = open + token.size();
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) {
+            out += '@';
+            at = open + 1;
+        }
+    }
+    if (at < text.size()) out.append(text, at, std::string::npos);
+    return out;
+}
+
 std::string Service::UnitText(const std::string& description, const std::filesystem::path& execPath,
                               const std::vector<std::string>& args,
                               const Environment& environment) {
-    std::string exec = CommandWord(execPath.string());
-    for (const auto& a : args) exec += " " + CommandWord(a);
-    std::string text;
-    text += "[Unit]\n";
-    text += "Description=" + EscapeValue(description, false) + "\n";
-    text += "After=network.target\n";
-    text += "\n[Service]\n";
-    text += "Type=notify\n";
-    text += "NotifyAccess=main\n";
+    const char* home = nullptr;
     for (const auto& [key, value] : environment) {
-        text += "Environment=" + Quoted(key + "=" + value) + "\n";
+        if (key == "KESTRUNE_HOME") home = value.c_str();
     }
-    text += "ExecStart=" + exec + "\n";
-    text += "\n[Install]\n";
-    text += "WantedBy=multi-user.target\n";
-    return text;
+    const auto dir = ProgramDirectoryFor(execPath, home);
+    std::string userName = "root";
+    std::string groupName = "root";
+    struct stat st{};
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (const struct passwd* pw = ::getpwuid(st.st_uid)) userName = pw->pw_name;
+        if (const struct group* gr = ::getgrgid(st.st_gid)) groupName = gr->gr_name;
+    }
+    return UnitTextFor(description, execPath, args, environment, userName, groupName, dir);
 }
 
 bool Service::RunSystemctl(const std::vector<std::string>& args, bool mustSucceed) {

@@ -34,11 +34,20 @@ class Service {
     static std::filesystem::path UnitFile(const std::string& serviceName);
     // A unit name we accept: letters, digits and ":-_.\@", not empty, no path parts.
     static bool ValidServiceName(const std::string& serviceName);
-    // The unit file's text.
+    // The unit file's text: the package's unit template filled in. The service runs as the
+    // owner of the program directory ($KESTRUNE_HOME of environment, else the one of execPath),
+    // which is the only folder it may write.
     static std::string UnitText(const std::string& description,
                                 const std::filesystem::path& execPath,
                                 const std::vector<std::string>& args,
                                 const Environment& environment = {});
+    // The template filled in with everything given.
+    static std::string UnitTextFor(const std::string& description,
+                                   const std::filesystem::path& execPath,
+                                   const std::vector<std::string>& args,
+                                   const Environment& environment, const std::string& user,
+                                   const std::string& group,
+                                   const std::filesystem::path& programDir);
 
     // Sends READY=1 to $NOTIFY_SOCKET; false when it is unset or the send failed.
     static bool NotifyReady();

@@ -13,9 +13,15 @@ packages=(
     iproute2 util-linux procps
     nsd knot bind9
     xvfb xauth dbus dbus-bin at-spi2-core python3-pyatspi
+    dpkg-dev lintian desktop-file-utils appstream man-db adduser libcap2-bin
+    x11-apps netpbm xdotool
 )
 if [ "${1:-}" = "--run-only" ]; then
     packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
+fi
+if [ "${1:-}" = "--package-only" ]; then
+    packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+              dpkg-dev)
 fi
 
 missing=()

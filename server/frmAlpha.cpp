@@ -1,7 +1,11 @@
 #include "server/frmAlpha.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include "core/datetime.h"
 #include "core/report.h"
+#include "platform/interfaces.h"
 #include "platform/sockets.h"
 #include "platform/timer.h"
 #include "server/authority/clDNSAuthData.h"
@@ -65,7 +69,10 @@ frmAlpha::frmAlpha(HostServices host)
                                           });
     cacheFiles_ = std::make_unique<clCacheFiles>(*cache_, zones_.get(), leases_.get(), settings,
                                                  Clock(), logFn, host_.programDir);
-    sender_ = std::make_unique<UdpSocketSender>([this] { return dnsSocket_.get(); });
+    sender_ = std::make_unique<UdpSocketSender>(
+        [this](const std::string& ip, const std::string& fromLocalIp) {
+            return SocketFor(ip, fromLocalIp);
+        });
     modReplication::SecondaryHost secondaryHost;
     secondaryHost.clock = host_.clock;
     secondaryHost.log = logFn;
@@ -198,18 +205,18 @@ bool frmAlpha::StartServer() {
     try {
         const auto port = static_cast<uint16_t>(
             settings.DNSPort > 0 && settings.DNSPort < 65536 ? settings.DNSPort : 53);
-        dnsSocket_ = std::make_unique<platform::UdpSocket>();
-        dnsSocket_->OnData = [this](const platform::Datagram& d) { OnDNSData(d); };
-        dnsSocket_->OnError = [this](const platform::SocketError& e) {
-            if (!e.IsConnectionReset())
-                AddLine(kLogEvent, "MAIN-WS Error " + std::to_string(e.number) + " " + e.text);
-        };
-        tcpListener_ = std::make_unique<platform::TcpListener>();
-        tcpListener_->OnConnectionRequest = [this](std::unique_ptr<platform::TcpConnection> c) {
-            OnTcpConnection(std::move(c));
-        };
-        const bool bound =
-            dnsSocket_->Bind(bind, port) && tcpListener_->Bind(bind, port) && tcpListener_->Listen();
+        int error = 0;
+        bool bound = BindDNS(bind, port, &error);
+        std::vector<std::string> started;
+        if (!bound && bind.empty() && error == EADDRINUSE) {
+            // Another program (a local stub resolver, say) holds the port on some address: serve
+            // on every local address where it is free.
+            for (const auto& ip : LocalIPs) {
+                if (std::find(started.begin(), started.end(), ip) != started.end()) continue;
+                if (BindDNS(ip, port, &error)) started.push_back(ip);
+            }
+            bound = !started.empty();
+        }
         if (!bound) {
             // Nothing stays bound, so a later start can succeed.
             CloseDNSSockets();
@@ -229,8 +236,13 @@ bool frmAlpha::StartServer() {
             }
             return false;
         }
-        AddLine(kLogEvent,
-                bind.empty() ? std::string("DNS service started.") : "DNS service started on " + bind);
+        if (!bind.empty()) {
+            AddLine(kLogEvent, "DNS service started on " + bind);
+        } else if (started.empty()) {
+            AddLine(kLogEvent, "DNS service started.");
+        } else {
+            for (const auto& ip : started) AddLine(kLogEvent, "DNS service started on " + ip);
+        }
         Running = true;
         SetStatus("Uptime...");
         DoTray(0);
@@ -240,6 +252,46 @@ bool frmAlpha::StartServer() {
         kest::ReportError("modMain StartServer");
         return false;
     }
+}
+
+bool frmAlpha::BindDNS(const std::string& ip, uint16_t port, int* error) {
+    auto udp = std::make_unique<platform::UdpSocket>();
+    udp->OnData = [this](const platform::Datagram& d) { OnDNSData(d); };
+    udp->OnError = [this](const platform::SocketError& e) {
+        if (!e.IsConnectionReset())
+            AddLine(kLogEvent, "MAIN-WS Error " + std::to_string(e.number) + " " + e.text);
+    };
+    auto tcp = std::make_unique<platform::TcpListener>();
+    tcp->OnConnectionRequest = [this](std::unique_ptr<platform::TcpConnection> c) {
+        OnTcpConnection(std::move(c));
+    };
+    if (!udp->Bind(ip, port)) {
+        *error = udp->LastError().number;
+        return false;
+    }
+    if (!tcp->Bind(ip, port) || !tcp->Listen()) {
+        *error = tcp->LastError().number;
+        return false;
+    }
+    dnsSockets_.push_back(std::move(udp));
+    tcpListeners_.push_back(std::move(tcp));
+    return true;
+}
+
+platform::UdpSocket* frmAlpha::SocketFor(const std::string& ip, const std::string& fromLocalIp) {
+    if (dnsSockets_.empty()) return nullptr;
+    if (dnsSockets_.size() == 1) return dnsSockets_.front().get();
+    // A reply leaves from the address the query came to; our own queries from the address the
+    // routes pick for the destination, since a loopback source cannot reach another host.
+    const std::string from = fromLocalIp.empty() ? platform::SourceAddressFor(ip) : fromLocalIp;
+    for (const auto& s : dnsSockets_) {
+        if (s->LocalIp() == from) return s.get();
+    }
+    const bool toLoopback = ip.rfind("127.", 0) == 0;
+    for (const auto& s : dnsSockets_) {
+        if ((s->LocalIp().rfind("127.", 0) == 0) == toLoopback) return s.get();
+    }
+    return dnsSockets_.front().get();
 }
 
 void frmAlpha::PauseServer() {
@@ -349,15 +401,23 @@ uint16_t frmAlpha::ReloadSocketPort() const {
     return reloadSocket_ ? reloadSocket_->LocalPort() : 0;
 }
 
-uint16_t frmAlpha::DNSPortInUse() const { return dnsSocket_ ? dnsSocket_->LocalPort() : 0; }
+uint16_t frmAlpha::DNSPortInUse() const {
+    return dnsSockets_.empty() ? 0 : dnsSockets_.front()->LocalPort();
+}
+
+std::vector<std::string> frmAlpha::DNSAddressesInUse() const {
+    std::vector<std::string> out;
+    for (const auto& s : dnsSockets_) out.push_back(s->LocalIp());
+    return out;
+}
 
 bool frmAlpha::TimerActive() const { return timer_->IsActive(); }
 
 void frmAlpha::CloseDNSSockets() {
-    if (dnsSocket_) dnsSocket_->Close();
-    if (tcpListener_) tcpListener_->Close();
-    dnsSocket_.reset();
-    tcpListener_.reset();
+    for (auto& s : dnsSockets_) s->Close();
+    for (auto& l : tcpListeners_) l->Close();
+    dnsSockets_.clear();
+    tcpListeners_.clear();
 }
 
 void frmAlpha::OnReloadData(const platform::Datagram& d) {

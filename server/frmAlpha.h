@@ -116,6 +116,8 @@ public:
     // The port the reload socket is bound to, 0 when none.
     uint16_t ReloadSocketPort() const;
     uint16_t DNSPortInUse() const;
+    // The addresses the DNS sockets are bound to ("0.0.0.0" for all); empty while not running.
+    std::vector<std::string> DNSAddressesInUse() const;
     bool TimerActive() const;
     // CloseDown has run: commands that let events run look at this before they go on.
     bool ClosedDown() const { return closedDown_; }
@@ -133,6 +135,10 @@ public:
 private:
     void LoadData();
     void CloseDNSSockets();
+    // Binds one UDP socket and one TCP listener on ip ("" for all) and keeps them; false (with
+    // nothing kept) and errno in *error when either failed.
+    bool BindDNS(const std::string& ip, uint16_t port, int* error);
+    platform::UdpSocket* SocketFor(const std::string& ip, const std::string& fromLocalIp);
     void TimeOuts();
     void SaveChangedState();
     void OnDNSData(const platform::Datagram& d);
@@ -153,8 +159,10 @@ private:
     std::unique_ptr<RequestIntake> intake_;
     std::unique_ptr<clTcpConnections> tcp_;  // after the intake it hands queries to
     std::unique_ptr<clNotifier> notifier_;
-    std::unique_ptr<platform::UdpSocket> dnsSocket_;
-    std::unique_ptr<platform::TcpListener> tcpListener_;
+    // One pair on all addresses, or one pair per local address when another program holds the
+    // DNS port on some address.
+    std::vector<std::unique_ptr<platform::UdpSocket>> dnsSockets_;
+    std::vector<std::unique_ptr<platform::TcpListener>> tcpListeners_;
     std::unique_ptr<platform::UdpSocket> reloadSocket_;
     std::unique_ptr<platform::Timer> timer_;
     std::unique_ptr<platform::Timer> firstTick_;

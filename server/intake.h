@@ -60,17 +60,18 @@ struct IntakeContext {
     ISoaReplyClient* soaClient = nullptr;  // null: no SOA query is ever outstanding
 };
 
-// The DNS socket as a sender; the socket is looked up at each send, since the server makes a new
-// one at every start.
+// The DNS sockets as a sender; the socket is looked up at each send (by destination and source
+// address), since the server makes new ones at every start.
 class UdpSocketSender : public IDatagramSender {
   public:
-    explicit UdpSocketSender(std::function<platform::UdpSocket*()> socket)
-        : socket_(std::move(socket)) {}
+    using SocketChooser =
+        std::function<platform::UdpSocket*(const std::string& ip, const std::string& fromLocalIp)>;
+    explicit UdpSocketSender(SocketChooser socket) : socket_(std::move(socket)) {}
     bool SendTo(const std::string& data, const std::string& ip, uint16_t port,
                 const std::string& fromLocalIp, Failure& failure) override;
 
   private:
-    std::function<platform::UdpSocket*()> socket_;
+    SocketChooser socket_;
 };
 
 class RequestIntake {

@@ -54,14 +54,17 @@ std::string CommandLine(int argc, char** argv) {
 
 int Main(int argc, char** argv, const WindowsFactory& makeWindows) {
     const std::vector<std::string> localIPs = platform::IdentifyHost();
-    const std::filesystem::path home = platform::ProgramDirectory();
+    // A system installation's first start copies the default files into /var/lib/kestrune.
+    const std::filesystem::path home = platform::PrepareProgramDirectory();
     const std::filesystem::path ini = home / "kestrund.ini";
     Settings loaded;
     LoadINI(loaded, ini, localIPs);
     const std::string cmd = CommandLine(argc, argv);
 
     if (cmd == "-u") return RemoveService(loaded, ini);
-    const bool service = loaded.NTService;
+    // A unit that runs kestserv is a service whatever the settings file says (the package's unit
+    // runs before anyone set NTService).
+    const bool service = loaded.NTService || platform::Service::StartedByServiceManager();
     if (!service && cmd != "-n") return 0;
 
     platform::Application app(argc, argv, !service);

@@ -10,7 +10,7 @@ namespace modMain {
 
 bool UdpSocketSender::SendTo(const std::string& data, const std::string& ip, uint16_t port,
                              const std::string& fromLocalIp, Failure& failure) {
-    platform::UdpSocket* socket = socket_ ? socket_() : nullptr;
+    platform::UdpSocket* socket = socket_ ? socket_(ip, fromLocalIp) : nullptr;
     if (!socket) {
         failure = {EBADF, std::strerror(EBADF)};
         return false;

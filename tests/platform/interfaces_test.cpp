@@ -29,3 +29,12 @@ TEST(Interfaces, IdentifyHostGivesDottedAddressesNonLoopbackFirst) {
     }
     EXPECT_EQ(std::set<std::string>(ips.begin(), ips.end()).size(), ips.size());
 }
+
+TEST(Interfaces, SourceAddressIsWhatTheRoutesPick) {
+    // Loopback destinations leave from the loopback interface's own address; a datagram to one
+    // of our addresses leaves from that address.
+    EXPECT_EQ(platform::SourceAddressFor("127.0.0.9"), "127.0.0.1");
+    for (const auto& ip : platform::IdentifyHost()) EXPECT_EQ(platform::SourceAddressFor(ip), ip);
+    EXPECT_EQ(platform::SourceAddressFor("not an address"), "");
+    EXPECT_EQ(platform::SourceAddressFor(""), "");
+}

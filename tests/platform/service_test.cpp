@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -61,6 +64,47 @@ TEST(Service, InstallWritesTheUnitAndEnablesIt) {
     EXPECT_TRUE(has("Type=notify"));
     EXPECT_TRUE(has("WantedBy=multi-user.target"));
     EXPECT_EQ(Calls(dir), (std::vector<std::string>{"daemon-reload", "enable kestrund.service"}));
+}
+
+TEST(Service, TheSystemInstallWritesThePackagesUnit) {
+    // The package's unit and the one the options dialog installs must never differ.
+    const auto packaged = platform::ReadFile(KEST_PACKAGED_UNIT);
+    ASSERT_TRUE(packaged.has_value()) << KEST_PACKAGED_UNIT;
+    EXPECT_EQ(Service::UnitTextFor("Kestrune", "/usr/bin/kestserv", {}, {}, "kestrune", "kestrune",
+                                   "/var/lib/kestrune"),
+              *packaged);
+    // Every placeholder of the template is filled.
+    EXPECT_EQ(packaged->find('@'), std::string::npos);
+}
+
+TEST(Service, TheUnitRunsAsTheProgramDirectorysOwnerWithOnlyThatFolderWritable) {
+    TempDir dir;
+    const auto home = dir.path() / "home dir";
+    std::filesystem::create_directories(home);
+    if (::geteuid() == 0) {
+        // The owner decides the user; nobody's uid and group stand for a system user here.
+        ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+    }
+    const struct stat st = [&] {
+        struct stat s{};
+        ::stat(home.c_str(), &s);
+        return s;
+    }();
+    const std::string user = ::getpwuid(st.st_uid)->pw_name;
+    const std::string group = ::getgrgid(st.st_gid)->gr_name;
+    const auto lines = platform::SplitLines(
+        Service::UnitText("K", "/opt/k/kestserv", {}, {{"KESTRUNE_HOME", home.string()}}));
+    auto has = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has("User=" + user)) << user;
+    EXPECT_TRUE(has("Group=" + group)) << group;
+    EXPECT_TRUE(has("ReadWritePaths=\"" + home.string() + "\""));
+    EXPECT_TRUE(has("ProtectSystem=strict"));
+    EXPECT_TRUE(has("AmbientCapabilities=CAP_NET_BIND_SERVICE"));
+    // Without $KESTRUNE_HOME the executable's folder is the program directory.
+    const auto plain = platform::SplitLines(Service::UnitText("K", "/opt/k/kestserv", {}, {}));
+    EXPECT_NE(std::find(plain.begin(), plain.end(), "ReadWritePaths=/opt/k"), plain.end());
 }
 
 TEST(Service, UninstallStopsDisablesRemovesAndReloads) {

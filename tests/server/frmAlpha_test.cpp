@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -154,6 +156,8 @@ TEST_F(AlphaTest, TakenPortFailsWithMessagesAndLeavesNothingBound) {
 
     a.PauseServer();
     a.settings.DNSBind.clear();
+    // Held on all addresses: no local address is free either.
+    a.LocalIPs = {"127.0.0.1"};
     platform::UdpSocket taken;
     ASSERT_TRUE(taken.Bind("", port));
     EXPECT_FALSE(a.StartServer());
@@ -161,6 +165,89 @@ TEST_F(AlphaTest, TakenPortFailsWithMessagesAndLeavesNothingBound) {
     EXPECT_EQ(Lines().back(), "Binding DNS service failed - DNS service not started!");
     EXPECT_EQ(prompts_.Texts().back(),
               "Could not start DNS service!\n\nPort used by other DNS server.");
+}
+
+// A query for a type the server does not implement: answered at once from no data.
+std::string ProbeQuery(uint16_t id) {
+    std::string q{
+        static_cast<char>(id >> 8), static_cast<char>(id & 0xFF), 1, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+    q += std::string("\x05probe\x07invalid\x00", 15);
+    return q + std::string("\x00\x1c\x00\x01", 4);
+}
+
+// Sends the probe from a socket of our own to ip:port and runs the loop until a reply comes;
+// the reply's source address, or "" when none came.
+std::string ReplySource(const std::string& ip, uint16_t port, uint16_t id) {
+    platform::UdpSocket client;
+    std::string from;
+    client.OnData = [&](const platform::Datagram& d) {
+        if (d.data.size() >= 12 && d.data.compare(0, 2, ProbeQuery(id), 0, 2) == 0 &&
+            (static_cast<unsigned char>(d.data[2]) & 0x80) != 0)
+            from = d.fromIp + ":" + std::to_string(d.fromPort);
+    };
+    EXPECT_TRUE(client.Bind("127.0.0.1", 0));
+    EXPECT_TRUE(client.SendTo(ProbeQuery(id), ip, port));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (from.empty() && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return from;
+}
+
+TEST_F(AlphaTest, PortHeldOnOneAddressServesEachFreeLocalAddressFromTheAddressAsked) {
+    // A stub resolver's sockets on 127.0.0.53: UDP and TCP on one port.
+    platform::UdpSocket stubUdp;
+    ASSERT_TRUE(stubUdp.Bind("127.0.0.53", 0));
+    const uint16_t port = stubUdp.LocalPort();
+    platform::TcpListener stubTcp;
+    if (!stubTcp.Bind("127.0.0.53", port) || !stubTcp.Listen())
+        GTEST_SKIP() << "TCP port " << port << " is taken on 127.0.0.53";
+
+    frmAlpha& a = Make();
+    a.settings.DNSBind.clear();
+    a.settings.DNSPort = port;
+    a.LocalIPs = {"127.0.0.1", "127.0.0.53", "127.0.0.2"};
+    a.Begin();
+    ASSERT_TRUE(a.Running) << ::testing::PrintToString(Lines());
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"Program started.", "DNS service started on 127.0.0.1",
+                                        "DNS service started on 127.0.0.2"}));
+    EXPECT_EQ(a.DNSAddressesInUse(), (std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
+    EXPECT_EQ(a.TrayIcon, 0);
+    const std::string p = ":" + std::to_string(port);
+    EXPECT_EQ(ReplySource("127.0.0.2", port, 0x1201), "127.0.0.2" + p);
+    EXPECT_EQ(ReplySource("127.0.0.1", port, 0x1202), "127.0.0.1" + p);
+    // TCP is served on each address too.
+    platform::TcpConnection tcp;
+    bool connected = false;
+    tcp.OnConnect = [&] { connected = true; };
+    ASSERT_TRUE(tcp.Connect("127.0.0.2", port));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!connected && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(connected);
+
+    // Pausing lets every address go.
+    a.PauseServer();
+    EXPECT_TRUE(a.DNSAddressesInUse().empty());
+    platform::UdpSocket again;
+    EXPECT_TRUE(again.Bind("127.0.0.2", port));
+}
+
+TEST_F(AlphaTest, OnlyTheTcpSideHeldAlsoFallsBack) {
+    // UDP binds to all addresses, TCP does not: the UDP socket must go, then each address.
+    platform::TcpListener stubTcp;
+    ASSERT_TRUE(stubTcp.Bind("127.0.0.53", 0) && stubTcp.Listen());
+    const uint16_t port = stubTcp.LocalPort();
+    frmAlpha& a = Make();
+    a.settings.DNSBind.clear();
+    a.settings.DNSPort = port;
+    a.LocalIPs = {"127.0.0.53", "127.0.0.1"};
+    ASSERT_TRUE(a.StartServer()) << ::testing::PrintToString(Lines());
+    EXPECT_EQ(Lines(), std::vector<std::string>{"DNS service started on 127.0.0.1"});
+    platform::UdpSocket wildcard;
+    EXPECT_FALSE(wildcard.Bind("", port));
+    platform::UdpSocket stubSide;
+    EXPECT_TRUE(stubSide.Bind("127.0.0.53", port));
 }
 
 TEST_F(AlphaTest, NoBoxesWithoutAUser) {
