@@ -27,6 +27,10 @@ class clSecondarySide;
 }
 class clTcpConnections;
 class clNotifier;
+namespace modDHCP {
+class clDHCPServer;
+class clDHCPSockets;
+}  // namespace modDHCP
 
 namespace platform {
 class UdpSocket;
@@ -84,6 +88,9 @@ public:
 
     // The subsystems the server object wires together.
     clLeases& Leases() { return *leases_; }
+    modDHCP::clDHCPServer& DHCP() { return *dhcp_; }
+    // The open DHCP sockets (numbered from 1).
+    modDHCP::clDHCPSockets& DHCPSockets() { return *dhcpSockets_; }
     clDNSAuthData& Zones() { return *zones_; }
     clDNSCache& Cache() { return *cache_; }
     clCacheFiles& CacheFiles() { return *cacheFiles_; }
@@ -146,6 +153,8 @@ private:
     std::unique_ptr<RequestIntake> intake_;
     std::unique_ptr<clTcpConnections> tcp_;  // after the intake it hands queries to
     std::unique_ptr<clNotifier> notifier_;
+    std::unique_ptr<modDHCP::clDHCPSockets> dhcpSockets_;
+    std::unique_ptr<modDHCP::clDHCPServer> dhcp_;
     std::unique_ptr<platform::UdpSocket> dnsSocket_;
     std::unique_ptr<platform::TcpListener> tcpListener_;
     std::unique_ptr<platform::UdpSocket> reloadSocket_;
