@@ -17,6 +17,7 @@ targets=(fuzz_names fuzz_reply fuzz_zipname zonefile_fuzz)
 targets+=(datagram_fuzz)
 targets+=(xfrin_fuzz)
 targets+=(tcp_fuzz)
+targets+=(dhcp_fuzz)
 
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)

@@ -54,6 +54,11 @@ std::string clDHCPSockets::LocalAddress(int16_t i) const {
     return sockets_[static_cast<size_t>(i - 1)].address;
 }
 
+uint16_t clDHCPSockets::LocalPort(int16_t i) const {
+    if (i < 1 || static_cast<size_t>(i) > sockets_.size()) return 0;
+    return sockets_[static_cast<size_t>(i - 1)].socket->LocalPort();
+}
+
 int clDHCPSockets::State(int16_t i) const {
     if (i < 1 || static_cast<size_t>(i) > sockets_.size()) return 0;
     return sockets_[static_cast<size_t>(i - 1)].socket->State();

@@ -44,6 +44,8 @@ class clDHCPSockets : public IDHCPSender {
     size_t Count() const { return sockets_.size(); }
     // The interface address socket i was opened for; empty when there is no such socket.
     std::string LocalAddress(int16_t i) const;
+    // The port socket i is bound to, 0 when there is no such socket.
+    uint16_t LocalPort(int16_t i) const;
     // The socket's state ("WS-State"), 0 when there is no such socket.
     int State(int16_t i) const;
 
