@@ -202,6 +202,8 @@ void clDHCPServer::Arrival(int16_t wsIndex, std::string_view data, const std::st
         if (ParseMessage(data, m) != ParseResult::kOk) return;
         if (!m.ClientName.empty()) m.DomainName = m.ClientName + "." + m.Interface.Domain;
         if (m.HWAddr.empty()) m.HWAddr = m.ClientID;
+        // Neither hardware address nor identifier: nothing tells this client from another.
+        if (m.HWAddr.empty()) return;
         if (m.ClientName.empty()) {
             m.ClientName = HWToHex(m.HWAddr).substr(0, kMaxClientName);
             m.DomainName = m.ClientName + "." + m.Interface.Domain;

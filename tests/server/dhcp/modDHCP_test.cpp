@@ -623,6 +623,21 @@ TEST_F(DHCPTest, OversizedFieldsAreCut) {
     EXPECT_EQ(q[0].Option(12), hex + '\0');
 }
 
+TEST_F(DHCPTest, ClientWithNothingToTellItByGetsNoAnswer) {
+    ClientMsg m = Discover("pc-7");
+    m.hlen = 0;
+    EXPECT_TRUE(Deliver(m.Wire()).empty());
+    m.Opt(61, "");
+    EXPECT_TRUE(Deliver(m.Wire()).empty());
+    EXPECT_TRUE(leases.Empty());
+    // An identifier alone will do: it stands in for the hardware address.
+    m = Discover("pc-7");
+    m.hlen = 0;
+    m.Opt(61, "id");
+    EXPECT_EQ(Offered(m), "192.0.2.50");
+    EXPECT_EQ(LeaseOf("192.0.2.50")->HWAddr, "id");
+}
+
 TEST_F(DHCPTest, HostNameCleaning) {
     EXPECT_EQ(CleanHostName("PC-7.office"), "pc-7");
     EXPECT_EQ(CleanHostName(std::string("Lap top\0junk", 12)), "laptop");
