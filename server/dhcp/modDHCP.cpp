@@ -1,7 +1,6 @@
 #include "server/dhcp/modDHCP.h"
 
 #include <algorithm>
-#include <unordered_set>
 #include <utility>
 
 #include "core/datetime.h"
@@ -16,11 +15,31 @@ constexpr unsigned char kCookie[4] = {99, 130, 83, 99};
 
 uint8_t Byte(std::string_view s, size_t i) { return static_cast<uint8_t>(s[i]); }
 
+// Dotted text as a number; the lease table's addresses are all in the plain form, which is
+// read without the general converter's allocations.
 uint32_t ToNumber(std::string_view dotted) {
+    uint32_t v = 0, part = 0;
+    int parts = 0, digits = 0;
+    bool plain = true;
+    for (char c : dotted) {
+        if (c >= '0' && c <= '9' && digits < 3) {
+            part = part * 10 + static_cast<uint32_t>(c - '0');
+            ++digits;
+        } else if (c == '.' && digits > 0 && parts < 3 && part < 256) {
+            v = v << 8 | part;
+            part = 0;
+            digits = 0;
+            ++parts;
+        } else {
+            plain = false;
+            break;
+        }
+    }
+    if (plain && parts == 3 && digits > 0 && part < 256) return v << 8 | part;
     const std::string d = modIP::IPToData(dotted);
-    uint32_t v = 0;
-    for (size_t i = 0; i < 4; ++i) v = v << 8 | (i < d.size() ? Byte(d, i) : 0u);
-    return v;
+    uint32_t n = 0;
+    for (size_t i = 0; i < 4; ++i) n = n << 8 | (i < d.size() ? Byte(d, i) : 0u);
+    return n;
 }
 
 std::string FromNumber(uint32_t v) {
@@ -247,19 +266,24 @@ std::string clDHCPServer::FirstFree(const clDHCPif& f, const std::string& name,
                                     bool lenient) const {
     // ValidLease's name tests do not depend on the address: once per pass.
     if (name == ctx_.settings->Name + ".") return {};
-    const double now = ctx_.clock->Now();
-    std::unordered_set<uint32_t> taken;
-    for (const clLease& l : ctx_.leases->Leases()) {
-        if (l.ClientName == name && (lenient || l.ValidAt(now))) return {};
-        if (!lenient || l.ValidAt(now)) taken.insert(ToNumber(l.IPaddr));
-    }
+    if (f.ScopeFrom.empty() || f.ScopeTo.empty()) return {};
     const uint32_t from = ToNumber(f.ScopeFrom);
     const uint32_t to = ToNumber(f.ScopeTo);
-    if (f.ScopeFrom.empty() || f.ScopeTo.empty() || from > to) return {};
+    if (from > to) return {};
+    // One mark per scope address: a /16 is 8 KiB, walked in one pass with the table.
+    std::vector<bool> taken(static_cast<size_t>(to - from) + 1);
+    const double now = ctx_.clock->Now();
+    for (const clLease& l : ctx_.leases->Leases()) {
+        const bool valid = l.ValidAt(now);
+        if (l.ClientName == name && (lenient || valid)) return {};
+        if (lenient && !valid) continue;
+        const uint32_t v = ToNumber(l.IPaddr);
+        if (v >= from && v <= to) taken[v - from] = true;
+    }
     const uint32_t own = ToNumber(f.IPaddr);
     for (uint64_t a = from; a <= to; ++a) {
         const auto v = static_cast<uint32_t>(a);
-        if (v == 0 || v == own || taken.count(v)) continue;
+        if (v == 0 || v == own || taken[v - from]) continue;
         return FromNumber(v);
     }
     return {};
