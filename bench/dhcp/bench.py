@@ -16,7 +16,7 @@ so for Kestrune perfdhcp listens on port 68 and a rule in its own namespace hand
 broadcasts to its address. The packets the servers receive are the same for all three.
 
 Prints the table and writes it to bench/results/dhcp-last-run.txt. Options: --duration S,
---fixed-rate R, --servers Kestrune,dnsmasq,Kea, --keep."""
+--fixed-rate R, --servers Kestrune,dnsmasq,dnsmasq-nofile,Kea, --keep."""
 import argparse
 import ctypes
 import json
@@ -196,6 +196,15 @@ class Dnsmasq(Server):
                 f"--pid-file={w}/dnsmasq.pid", "--user=root", "--group=root"]
 
 
+class DnsmasqNoFile(Dnsmasq):
+    """dnsmasq without its lease file, which it rewrites and syncs to disk after every change."""
+    name = "dnsmasq-nofile"
+
+    def command(self):
+        return [a for a in super().command() if not a.startswith("--dhcp-leasefile=")] + \
+            ["--leasefile-ro"]
+
+
 class Kea(Server):
     name = "Kea"
 
@@ -264,7 +273,7 @@ def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     p.add_argument("--duration", type=int, default=10)
     p.add_argument("--fixed-rate", type=int, default=1000)
-    p.add_argument("--servers", default="Kestrune,dnsmasq,Kea")
+    p.add_argument("--servers", default="Kestrune,dnsmasq,dnsmasq-nofile,Kea")
     p.add_argument("--keep", action="store_true")
     args = p.parse_args()
     for tool in ("perfdhcp", "dnsmasq", "kea-dhcp4", "nft", "taskset", "nsenter"):
@@ -274,7 +283,8 @@ def main():
     private_namespace()
     work = tempfile.mkdtemp(prefix="kest-dhcp-bench-")
     client = ClientSide(work)
-    kinds = {"Kestrune": Kestrune, "dnsmasq": Dnsmasq, "Kea": Kea}
+    kinds = {"Kestrune": Kestrune, "dnsmasq": Dnsmasq, "dnsmasq-nofile": DnsmasqNoFile,
+             "Kea": Kea}
     results = {}
     try:
         for name in args.servers.split(","):
