@@ -44,7 +44,9 @@ class Sender : public modDHCP::IDHCPSender {
     std::vector<Sent> sent;
 };
 
-uint8_t At(const std::string& s, size_t i) { return static_cast<uint8_t>(s[i]); }
+uint8_t At(const std::string& s, size_t i) {
+    return static_cast<uint8_t>(s[i]);
+}
 
 // The reply to request (whole datagram) by the layout; aborts on anything out of place.
 void CheckReply(const std::string& request, const std::string& reply) {
@@ -52,9 +54,9 @@ void CheckReply(const std::string& request, const std::string& reply) {
     FUZZ_CHECK(At(reply, 0) == 2);
     FUZZ_CHECK(At(reply, 1) == At(request, 1));
     FUZZ_CHECK(At(reply, 2) <= 16);
-    FUZZ_CHECK(reply.compare(4, 4, request, 4, 4) == 0);              // xid
-    FUZZ_CHECK(reply.compare(12, 4, request, 12, 4) == 0);            // ciaddr
-    FUZZ_CHECK(reply.compare(236, 4, "\x63\x82\x53\x63", 4) == 0);    // cookie
+    FUZZ_CHECK(reply.compare(4, 4, request, 4, 4) == 0);            // xid
+    FUZZ_CHECK(reply.compare(12, 4, request, 12, 4) == 0);          // ciaddr
+    FUZZ_CHECK(reply.compare(236, 4, "\x63\x82\x53\x63", 4) == 0);  // cookie
     size_t p = 240;
     int n = 0;
     bool sawName = false;

@@ -7,7 +7,9 @@ namespace modDHCP {
 
 clDHCPSockets::clDHCPSockets(Hooks hooks) : hooks_(std::move(hooks)) {}
 
-clDHCPSockets::~clDHCPSockets() { CloseAll(); }
+clDHCPSockets::~clDHCPSockets() {
+    CloseAll();
+}
 
 void clDHCPSockets::Open(const std::vector<clDHCPif>& interfaces, uint16_t port) {
     const auto devices = platform::ListInterfaces();

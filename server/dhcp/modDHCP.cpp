@@ -13,7 +13,9 @@ namespace {
 
 constexpr unsigned char kCookie[4] = {99, 130, 83, 99};
 
-uint8_t Byte(std::string_view s, size_t i) { return static_cast<uint8_t>(s[i]); }
+uint8_t Byte(std::string_view s, size_t i) {
+    return static_cast<uint8_t>(s[i]);
+}
 
 // Dotted text as a number; the lease table's addresses are all in the plain form, which is
 // read without the general converter's allocations.

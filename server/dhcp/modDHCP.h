@@ -43,7 +43,7 @@ class clDHCPRequest {
     std::string DomainName;  // ClientName "." Domain
     std::string txID;        // xid, 4 bytes
     int16_t HWType = 0;
-    std::string HWAddr;  // first hlen (at most 16) bytes of chaddr
+    std::string HWAddr;      // first hlen (at most 16) bytes of chaddr
     std::string ClientIP;    // ciaddr, dotted
     std::string ClientID;    // option 61, raw; empty when absent
     std::string ClientName;  // cleaned host name, one label

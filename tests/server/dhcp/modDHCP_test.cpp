@@ -148,8 +148,7 @@ struct Sent {
 
 class RecordingSender : public IDHCPSender {
   public:
-    bool Send(int16_t ws, const std::string& data, const std::string& ip,
-              uint16_t port) override {
+    bool Send(int16_t ws, const std::string& data, const std::string& ip, uint16_t port) override {
         sent.push_back({ws, data, ip, port});
         return ok;
     }
@@ -208,7 +207,8 @@ class DHCPTest : public ::testing::Test {
         const size_t before = sender.sent.size();
         server->OnDatagram(ws, wire, from);
         std::vector<Reply> out;
-        for (size_t i = before; i < sender.sent.size(); ++i) out.push_back(Decode(sender.sent[i].data));
+        for (size_t i = before; i < sender.sent.size(); ++i)
+            out.push_back(Decode(sender.sent[i].data));
         return out;
     }
     // The address offered to a discovery, or "" when none was.
@@ -226,7 +226,9 @@ class DHCPTest : public ::testing::Test {
             if (l.IPaddr == ip) return &l;
         return nullptr;
     }
-    double Days(int64_t seconds) const { return kest::UnixToDays(kest::DaysToUnix(clock.Now()) + seconds); }
+    double Days(int64_t seconds) const {
+        return kest::UnixToDays(kest::DaysToUnix(clock.Now()) + seconds);
+    }
 
     TempDir dir;
     CountingClock clock;
@@ -478,7 +480,8 @@ TEST_F(DHCPTest, WideScopeIsWalkedWithoutTestingTheNamePerAddress) {
     for (int i = 0; i < 256; ++i)
         for (int j = 0; j < 256; ++j)
             if (i != 255 || j != 255)
-                leases.Append(clLease{Days(3600), "10.1." + std::to_string(i) + "." + std::to_string(j),
+                leases.Append(clLease{Days(3600),
+                                      "10.1." + std::to_string(i) + "." + std::to_string(j),
                                       "h" + std::to_string(i * 256 + j) + ".lan.", "", ""});
     clock.reads = 0;
     EXPECT_EQ(Offered(Discover("pc-7")), "10.1.255.255");
@@ -574,7 +577,7 @@ TEST_F(DHCPTest, TruncatedOptionsAreAbandoned) {
     std::string w = Discover("pc-7").Wire();
     w.pop_back();  // no end option
     EXPECT_TRUE(Deliver(w).empty());
-    EXPECT_TRUE(Deliver(w + Bytes({12})).empty());           // code without length
+    EXPECT_TRUE(Deliver(w + Bytes({12})).empty());               // code without length
     EXPECT_TRUE(Deliver(w + Bytes({12, 5, 'a', 'b'})).empty());  // value runs out
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(leases.Empty());
