@@ -12,7 +12,7 @@ packages=(
     bind9-dnsutils knot-dnsutils
     iproute2 util-linux procps
     nsd knot bind9
-    udhcpc isc-dhcp-client dnsmasq-base kea-dhcp4-server kea-admin
+    udhcpc isc-dhcp-client
 )
 if [ "${1:-}" = "--run-only" ]; then
     packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
@@ -26,8 +26,7 @@ done
 
 # The peer servers are only run by the tests, inside private namespaces: their packages must not
 # start (or enable) system services that would take port 53 from kestserv.
-declare -A peer_service=([bind9]=named [nsd]=nsd [knot]=knot [unbound]=unbound
-    [kea-dhcp4-server]=kea-dhcp4-server)
+declare -A peer_service=([bind9]=named [nsd]=nsd [knot]=knot [unbound]=unbound)
 policy=/usr/sbin/policy-rc.d
 made_policy=0
 

@@ -22,6 +22,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
+    # The benchmark starts its own Kea; the package's service would hold port 67.
+    if command -v systemctl >/dev/null 2>&1; then
+        systemctl disable --now kea-dhcp4-server >/dev/null 2>&1 || true
+    fi
 fi
 
 if [ -z "${KESTSERV:-}" ]; then
