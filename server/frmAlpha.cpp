@@ -260,7 +260,7 @@ bool frmAlpha::StartServer() {
         SetStatus("Uptime...");
         DoTray(0);
         secondary_->ServerStarted();
-        dhcpSockets_->Open(modDHCP::Interfaces(settings));
+        dhcpSockets_->Open(modDHCP::Interfaces(settings), DHCPPort);
         return true;
     } catch (...) {
         kest::ReportError("modMain StartServer");

@@ -78,6 +78,7 @@ public:
     double LastTrayTime = 0;
     double LastSecondaryCheck = 0;
     std::string StatusText;  // the status bar's first panel
+    uint16_t DHCPPort = 67;  // the DHCP sockets' port; tests use 0
 
     std::filesystem::path IniFile() const { return host_.programDir / "kestrund.ini"; }
     std::filesystem::path ProgramDir() const { return host_.programDir; }
