@@ -18,6 +18,7 @@ targets+=(datagram_fuzz)
 targets+=(xfrin_fuzz)
 targets+=(tcp_fuzz)
 targets+=(lookup_reply_fuzz lookup_xfr_fuzz)
+targets+=(dhcp_fuzz)
 
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)

@@ -15,6 +15,7 @@ packages=(
     xvfb xauth dbus dbus-bin at-spi2-core python3-pyatspi
     dpkg-dev lintian desktop-file-utils appstream man-db adduser libcap2-bin
     x11-apps netpbm xdotool
+    udhcpc isc-dhcp-client
 )
 if [ "${1:-}" = "--run-only" ]; then
     packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)

@@ -10,6 +10,8 @@
 #include "platform/timer.h"
 #include "server/authority/clDNSAuthData.h"
 #include "server/dhcp/clLease.h"
+#include "server/dhcp/dhcp_sockets.h"
+#include "server/dhcp/modDHCP.h"
 #include "server/intake.h"
 #include "server/reload_command.h"
 #include "server/replication/ctlZT.h"
@@ -129,12 +131,37 @@ frmAlpha::frmAlpha(HostServices host)
     };
     notifier_ = std::make_unique<clNotifier>(std::move(nc));
     replication_.notify = [this](const std::string& zoneName) { notifier_->Notify(zoneName); };
+
+    modDHCP::clDHCPSockets::Hooks dh;
+    dh.log = logFn;
+    dh.onData = [this](int16_t i, std::string_view data, const std::string& sender) {
+        dhcp_->OnDatagram(i, data, sender);
+    };
+    dh.onError = [this](int16_t i, const platform::SocketError& e) {
+        kest::ReportError("frmAlpha WSDHCP", "WS-State " + std::to_string(dhcpSockets_->State(i)) +
+                                                 " " + std::to_string(e.number) + " " + e.text);
+    };
+    dhcpSockets_ = std::make_unique<modDHCP::clDHCPSockets>(std::move(dh));
+    modDHCP::DHCPContext dc;
+    dc.settings = &settings;
+    dc.clock = host_.clock;
+    dc.leases = leases_.get();
+    dc.log = logFn;
+    dc.sender = dhcpSockets_.get();
+    dc.socketAddress = [this](int16_t i) { return dhcpSockets_->LocalAddress(i); };
+    // Before the leases are loaded an answer would be lost with the table the load replaces.
+    dc.running = [this] { return Running && Loaded; };
+    dc.doTray = [this](int icon) { DoTray(icon); };
+    dc.totalRequests = &TotalRequests;
+    dc.secondCounts = &SecondCounts;
+    dhcp_ = std::make_unique<modDHCP::clDHCPServer>(std::move(dc));
 }
 
 frmAlpha::~frmAlpha() {
     timer_->Stop();
     tcp_->CloseAll();
     CloseDNSSockets();
+    dhcpSockets_->CloseAll();
     reloadSocket_.reset();
     kest::SetErrorSink(std::move(previousSink_));
 }
@@ -247,6 +274,7 @@ bool frmAlpha::StartServer() {
         SetStatus("Uptime...");
         DoTray(0);
         secondary_->ServerStarted();
+        dhcpSockets_->Open(modDHCP::Interfaces(settings), DHCPPort);
         return true;
     } catch (...) {
         kest::ReportError("modMain StartServer");
@@ -300,6 +328,7 @@ void frmAlpha::PauseServer() {
         intake_->ClearOutstanding();
         tcp_->CloseAll();
         CloseDNSSockets();
+        dhcpSockets_->CloseAll();
         Running = false;
         AddLine(kLogEvent, "Server paused.");
         SetStatus("Paused");

@@ -28,6 +28,10 @@ class clSecondarySide;
 }
 class clTcpConnections;
 class clNotifier;
+namespace modDHCP {
+class clDHCPServer;
+class clDHCPSockets;
+}  // namespace modDHCP
 
 namespace platform {
 class UdpSocket;
@@ -75,6 +79,7 @@ public:
     double LastTrayTime = 0;
     double LastSecondaryCheck = 0;
     std::string StatusText;  // the status bar's first panel
+    uint16_t DHCPPort = 67;  // the DHCP sockets' port; tests use 0
 
     std::filesystem::path IniFile() const { return host_.programDir / "kestrund.ini"; }
     std::filesystem::path ProgramDir() const { return host_.programDir; }
@@ -85,6 +90,9 @@ public:
 
     // The subsystems the server object wires together.
     clLeases& Leases() { return *leases_; }
+    modDHCP::clDHCPServer& DHCP() { return *dhcp_; }
+    // The open DHCP sockets (numbered from 1).
+    modDHCP::clDHCPSockets& DHCPSockets() { return *dhcpSockets_; }
     clDNSAuthData& Zones() { return *zones_; }
     clDNSCache& Cache() { return *cache_; }
     clCacheFiles& CacheFiles() { return *cacheFiles_; }
@@ -159,6 +167,8 @@ private:
     std::unique_ptr<RequestIntake> intake_;
     std::unique_ptr<clTcpConnections> tcp_;  // after the intake it hands queries to
     std::unique_ptr<clNotifier> notifier_;
+    std::unique_ptr<modDHCP::clDHCPSockets> dhcpSockets_;
+    std::unique_ptr<modDHCP::clDHCPServer> dhcp_;
     // One pair on all addresses, or one pair per local address when another program holds the
     // DNS port on some address.
     std::vector<std::unique_ptr<platform::UdpSocket>> dnsSockets_;

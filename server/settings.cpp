@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "core/modDNS.h"
 #include "core/modIP.h"
@@ -74,6 +75,8 @@ DHCPEntry ParseDHCP(const std::string& value) {
     d.Domain = modDNS::CleanName(at(1)) + ".";
     d.ScopeFrom = Address(at(2));
     d.ScopeTo = Address(at(3));
+    // The scope is walked upwards: a reversed one is turned round.
+    if (modIP::IPToBin(d.ScopeFrom) > modIP::IPToBin(d.ScopeTo)) std::swap(d.ScopeFrom, d.ScopeTo);
     d.Subnet = Address(at(4));
     d.Gateway = Address(at(5));
     d.TTL = kest::LeadingInt32(at(6));

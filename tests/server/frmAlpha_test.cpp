@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "server/authority/clDNSAuthData.h"
+#include "server/dhcp/dhcp_sockets.h"
 #include "server/resolver/clDNSCache.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_prompt.h"
@@ -276,6 +277,57 @@ TEST_F(AlphaTest, TickLoadsOnceAndPauseRestartKeepsIt) {
     EXPECT_TRUE(a.Loaded);
     // Starting twice is harmless.
     EXPECT_TRUE(a.StartServer());
+}
+
+TEST_F(AlphaTest, DHCPSocketsOpenWithTheServerAndCloseWithIt) {
+    modMain::DHCPEntry e;
+    e.IPaddr = "127.0.0.1";
+    e.Domain = "lan.";
+    e.ScopeFrom = "127.0.0.50";
+    e.ScopeTo = "127.0.0.60";
+    e.Subnet = "255.0.0.0";
+    e.Gateway = "0.0.0.0";
+    frmAlpha& a = Started(false, [&](frmAlpha& f) {
+        f.DHCPPort = 0;
+        f.settings.DHCP = {e, e};
+        f.settings.DHCP[0].IPaddr = "192.0.2.123";  // no address of this machine
+    });
+    auto lines = Lines();
+    const auto dns = std::find(lines.begin(), lines.end(), "DNS service started on 127.0.0.1");
+    ASSERT_NE(dns, lines.end());
+    ASSERT_GE(lines.end() - dns, 3);
+    EXPECT_EQ(dns[1], "Binding DHCP service to 192.0.2.123 failed!");
+    EXPECT_EQ(dns[2], "DHCP service started on 127.0.0.1");
+    ASSERT_EQ(a.DHCPSockets().Count(), 1u);
+    a.Timer();  // loads the leases; DHCP is answered from then on
+
+    // A discovery reaches the server through socket 1, whose interface is 127.0.0.1's.
+    std::string m(240, '\0');
+    m[0] = 1;
+    m[1] = 1;
+    m[2] = 6;
+    m.replace(12, 4, std::string("\x7f\0\0\x01", 4));  // ciaddr: the reply comes back here
+    m.replace(28, 6, std::string("\x02\0\0\0\0\x05", 6));
+    m.replace(236, 4, "\x63\x82\x53\x63");
+    m += std::string("\x35\x01\x01\x0c\x04pc-5\xff", 10);
+    platform::UdpSocket client;
+    ASSERT_TRUE(client.Bind("127.0.0.1", 0));
+    ASSERT_TRUE(client.SendTo(m, "127.0.0.1", a.DHCPSockets().LocalPort(1)));
+    const auto offered = [&] {
+        const auto l = Lines();
+        return std::find(l.begin(), l.end(), "Sending DHCP Offer to pc-5 for 127.0.0.50") != l.end();
+    };
+    for (int i = 0; i < 500 && !offered(); ++i)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    EXPECT_TRUE(offered());
+    EXPECT_EQ(a.TotalRequests, 1);
+
+    a.PauseServer();
+    EXPECT_EQ(a.DHCPSockets().Count(), 0u);
+    ASSERT_TRUE(a.StartServer());
+    EXPECT_EQ(a.DHCPSockets().Count(), 1u);
+    a.CloseDown();
+    EXPECT_EQ(a.DHCPSockets().Count(), 0u);
 }
 
 TEST_F(AlphaTest, TickClearsTheNextSecondAndResetsTheTrayPicture) {
