@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication::setQuitOnLastWindowClosed(true);
-    const std::filesystem::path home = platform::ProgramDirectory();
+    const std::filesystem::path home = platform::PrepareProgramDirectory();
     // One editor per installation: a second start ends at once, without a word.
     platform::InstanceLock lock;
     if (!lock.Acquire(home / "data" / "kestzone.lock")) return 0;

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         lookup::PlatformQueryNet net;
         platform::NullPrompt prompt;
         platform::Launcher launcher;
-        lookup::CommandLineRun run(options, net, prompt, launcher, platform::ProgramDirectory(),
+        lookup::CommandLineRun run(options, net, prompt, launcher, platform::PrepareProgramDirectory(),
                                    std::cout, std::cerr);
         run.OnExit = [&app](int code) { app.Quit(code); };
         run.Start();
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     platform::Launcher launcher;
     platform::SettingsStore store;
     lookup::frmQuery query(net, prompt, launcher);
-    query.Load(platform::ProgramDirectory());
+    query.Load(platform::PrepareProgramDirectory());
     lookup::frmQueryView view(query, store);
     view.show();
     return app.Run();
