@@ -17,7 +17,9 @@ char* g_argv[] = {g_name, nullptr};
 class GuiEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // Offscreen, unless pictures of the windows are wanted (then run under Xvfb).
+        const char* shots = std::getenv("KEST_SHOTS_DIR");
+        if (!shots || !*shots) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         app_ = std::make_unique<QApplication>(g_argc, g_argv);
     }
     void TearDown() override { app_.reset(); }
