@@ -3,6 +3,7 @@
 #include "editor/frmArpaEdit.h"
 #include "editor/frmArpaFill.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -313,7 +314,11 @@ frmArpaLUView::frmArpaLUView(frmArpaLU& controller, QWidget* parent)
       timer_(new QTimer(this)) {
     auto& u = *ui_;
     u.setupUi(this);
-    u.List1->setMinimumWidth(fontMetrics().averageCharWidth() * 84);
+    // Room for the longest answer line: two reverse names of a classless network.
+    u.List1->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral(
+                                 "Answer: CNAME-record for 255.255.255.255.in-addr.arpa. = "
+                                 "255.252/30.255.255.255.in-addr.arpa.")) +
+                             32);
     timer_->setInterval(frmArpaLU::kIntervalMs);
     connect(timer_, &QTimer::timeout, this, [this] {
         c_.Tick();
@@ -349,6 +354,7 @@ frmArpaView::frmArpaView(frmArpa& controller, const clEditor& ed, platform::ILau
     u.setupUi(this);
     CommonButtons(this, u, launcher);
     for (const auto& t : frmArpa::SubnetTexts()) u.comSubnet->addItem(Q(t));
+    u.comSubnet->view()->setAccessibleName(QStringLiteral("Subnet Mask list"));
     u.List->installEventFilter(this);
     u.List->setMinimumSize(fontMetrics().averageCharWidth() * 56, fontMetrics().height() * 14);
     u.List->setColumnWidth(0, fontMetrics().averageCharWidth() * 18);
