@@ -108,6 +108,14 @@ bool clEditor::SaveEditorSettings() {
     }
 }
 
+bool clEditor::MayEdit() {
+    if (Server.MasterDir.empty()) return true;
+    prompt_.Message(platform::IPrompt::Icon::Information, kTitle,
+                    "This server is currently configured to copy\n"
+                    "Zone files from another directory!");
+    return false;
+}
+
 void clEditor::LoadZone(const std::string& zoneText) {
     ReadResult result = ReadResult::Loaded;
     Zone = ReadZoneFile(DataDir(), ZoneOfText(zoneText), Keys, result);

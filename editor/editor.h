@@ -59,6 +59,10 @@ class clEditor {
     // "reload " or "unload " with the zone name, to the port kestrund.ini names now.
     void SignalServer(const std::string& verb, const std::string& zoneName);
 
+    // False, after saying why, while a master directory is set: the zone files then belong to
+    // the master list and are not edited here.
+    bool MayEdit();
+
     // Primary zones that were read whole can be changed.
     bool ZoneEditable() const { return Zone.PrimIP.empty() && ZoneReadable; }
 

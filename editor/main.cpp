@@ -34,12 +34,7 @@ int main(int argc, char** argv) {
     editor::clEditor ed(home, clock, sender, prompt);
     ed.LoadServerSettings();
     ed.LoadEditorSettings();
-    if (!ed.Server.MasterDir.empty()) {
-        prompt.Message(platform::IPrompt::Icon::Information, editor::kTitle,
-                       "This server is currently configured to copy\n"
-                       "Zone files from another directory!");
-        return 0;
-    }
+    if (!ed.MayEdit()) return 0;
     platform::SettingsStore store;
     editor::frmMainView view(launcher);
     editor::frmMain main(ed, launcher, view, view, store);

@@ -3,6 +3,8 @@
 #include "editor/editor.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/instance_lock.h"
 #include "tests/editor/editor_fixture.h"
@@ -43,6 +45,14 @@ TEST_F(EditorTest, ServerSettingsLastLineWinsAndDefaultsStand) {
     EXPECT_EQ(ed.Server.PrimaryIP, "10.0.0.5");
     EXPECT_EQ(ed.Server.DNSPort, 5353);
     EXPECT_EQ(ed.Server.MasterDir, "/srv/master");
+    EXPECT_FALSE(ed.MayEdit());
+    ASSERT_EQ(prompt.boxes.size(), 1u);
+    EXPECT_EQ(prompt.boxes[0].text,
+              "This server is currently configured to copy\nZone files from another directory!");
+    EXPECT_EQ(prompt.boxes[0].icon, platform::IPrompt::Icon::Information);
+    WriteFile("kestrund.ini", "MasterDir:\r\n");
+    ed.LoadServerSettings();
+    EXPECT_TRUE(ed.MayEdit());
 }
 
 TEST_F(EditorTest, EditorSettingsReadAndWritten) {
@@ -210,6 +220,32 @@ TEST(InstanceLock, OneHolderPerFileAndAStaleFileDoesNotBlock) {
     EXPECT_TRUE(std::filesystem::exists(file));
     platform::InstanceLock again;
     EXPECT_TRUE(again.Acquire(file));
+    again.Release();
+
+    // Another process holds it until it dies; its lock file then blocks nobody.
+    int ready[2], hold[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        platform::InstanceLock held;
+        const char ok = held.Acquire(file) ? '1' : '0';
+        (void)!::write(ready[1], &ok, 1);
+        char c;
+        (void)!::read(hold[0], &c, 1);  // until the parent has looked
+        ::_exit(0);                     // no clean-up: the kernel drops the lock
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, '1');
+    platform::InstanceLock blocked;
+    EXPECT_FALSE(blocked.Acquire(file));
+    (void)!::write(hold[1], "x", 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(blocked.Acquire(file));
+    for (int fd : {ready[0], ready[1], hold[0], hold[1]}) ::close(fd);
 }
 
 }  // namespace
