@@ -3,7 +3,7 @@
 accessibility on, waits for its seven windows on the AT-SPI bus and lists every control by role
 and name; a control without a name is a defect (exit status 1).
 
-Run under Xvfb with a session bus and the AT-SPI bus, for example:
+Run under Xvfb with a session bus (CTest: editor_zones_a11y), for example:
   xvfb-run -a dbus-run-session -- tests/editor/atspi_zone_dialogs.py build/tests/editor/kest_zone_dialogs_demo
 """
 import os
