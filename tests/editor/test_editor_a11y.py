@@ -35,6 +35,7 @@ def kestzone(request):
 
 WALKER = r'''
 import sys, time, pyatspi
+from gi.repository import Atspi
 CONTROLS = set(sys.argv[2].split(","))
 
 def app(name, timeout=60):
@@ -85,10 +86,13 @@ for role, name in found:
     print("main\t%s\t%s" % (role, name))
 item = find(main, "menu item", "New Record...")
 try:
-    # The dialog is modal: the action's reply only comes once it is closed.
+    # The dialog is modal: the action's reply only comes once it is closed, so wait for it a
+    # moment only.
+    Atspi.set_timeout(1000, 1000)
     item.queryAction().doAction(0)
 except Exception:
     pass
+Atspi.set_timeout(25000, 25000)
 dialog = window(a, "Record Properties")
 found = []
 walk(dialog, found)
@@ -121,9 +125,13 @@ def test_every_control_has_a_name(kestzone, tmp_path):
         "QT_ACCESSIBILITY": "1",
         "NO_AT_BRIDGE": "0",
     }
+    # kestzone looks for the accessibility bus once, at start: start it when the bus answers.
     session = (
         "/usr/libexec/at-spi-bus-launcher --launch-immediately & "
-        "sleep_pid=$!; "
+        "sleep_pid=$!; n=0; "
+        "until dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+        "org.a11y.Bus.GetAddress >/dev/null 2>&1; do "
+        "n=$((n+1)); [ $n -gt 600 ] && exit 3; sleep 0.1; done; "
         f"'{kestzone}' & app=$!; "
         f"/usr/bin/python3 '{walker}' kestzone '{','.join(sorted(CONTROLS))}'; rc=$?; "
         "kill $app $sleep_pid 2>/dev/null; wait $app; exit $rc"
