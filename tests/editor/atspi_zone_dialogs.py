@@ -44,6 +44,15 @@ def walk(node, depth, out):
 def main():
     exe = sys.argv[1]
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+    # Qt looks for the accessibility bus once, at start: start the program when the bus answers.
+    deadline = time.monotonic() + 60
+    while subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                          "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                         capture_output=True).returncode != 0:
+        if time.monotonic() > deadline:
+            print("the accessibility bus did not answer")
+            return 2
+        time.sleep(0.1)
     proc = subprocess.Popen([exe], env=env)
     try:
         app = find_app(os.path.basename(exe), time.monotonic() + 60)
