@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -16,7 +17,9 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
+#include "editor/frmMainView.h"
 #include "editor/zone_views.h"
+#include "platform/settings_store.h"
 #include "tests/editor/zones_fixture.h"
 #include "tests/support/recording_launcher.h"
 #include "tests/widgets/gui_env.h"
@@ -268,6 +271,68 @@ TEST_F(ZoneViewsTest, LookUpWindowFollowsItsController) {
     Shot(&view, "frmArpaLU");
     Child<QPushButton>(&view, "cmdOK")->click();
     EXPECT_EQ(lu.OK(), "128/25.1.168.192.in-addr.arpa");
+}
+
+}  // namespace
+
+namespace {
+
+// The main window with the zone dialogs attached, as kestzone builds it.
+class MainZonesViewTest : public ::testing::Test, protected kest::test::ZonesFixture {
+  protected:
+    MainZonesViewTest()
+        : store(dir.path() / "user.ini"),
+          view(launcher),
+          main(ed, launcher, view, view, store),
+          dialogs(&view, ed, launcher) {
+        WriteFile("kestrund.ini", "Name: ns1.example.com\r\n");
+        WriteFile("data/example.com.dns", "@ 3600 SOA ns1 hostmaster 1 3600 600 86400 3600\r\n");
+        ed.LoadServerSettings();
+        main.SetZoneDialogs(dialogs, clock);
+        view.Bind(main);
+        main.Open();
+        view.Sync();
+    }
+    kest::test::RecordingLauncher launcher;
+    platform::SettingsStore store;
+    frmMainView view;
+    frmMain main;
+    ZoneDialogsView dialogs;
+};
+
+TEST_F(MainZonesViewTest, MenuAndNewButtonOpenTheZoneDialogs) {
+    ASSERT_TRUE(Open(&view));
+    auto* file = Child<QMenu>(&view, "mnuFile");
+    QStringList texts;
+    for (QAction* a : file->actions()) texts << a->text();
+    EXPECT_EQ(texts.join(QLatin1Char('|')).toStdString(),
+              "New &Zone...|New &Record...|&Quick Domain...|&Reverse Zone Wizard...||E&xit");
+    file->popup(view.mapToGlobal(QPoint(0, 0)));
+    Shot(file, "main-file-menu");
+    file->hide();
+
+    // "New Zone..." opens the zone dialog; what is typed there becomes the selected zone.
+    QTimer::singleShot(0, [] {
+        QWidget* d = QApplication::activeModalWidget();
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->objectName().toStdString(), "frmZone");
+        d->findChild<QLineEdit*>(QStringLiteral("txtName"))->setText("example.net");
+        d->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    });
+    Child<QAction>(&view, "mnuNewZone")->trigger();
+    EXPECT_EQ(main.ZoneList, (std::vector<std::string>{"example.com", "example.net"}));
+    EXPECT_EQ(main.ZoneLabel(), "example.net ");
+    EXPECT_EQ(Child<QListWidget>(&view, "ListZ")->currentRow(), 1);
+
+    // On the zone side the New button makes a zone too; Cancel changes nothing.
+    QTimer::singleShot(0, [] {
+        QWidget* d = QApplication::activeModalWidget();
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->windowTitle().toStdString(), "New Zone Properties");
+        d->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+    });
+    Child<QAction>(&view, "tbNew")->trigger();
+    EXPECT_EQ(main.ZoneList.size(), 2u);
 }
 
 }  // namespace
