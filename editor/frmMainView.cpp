@@ -48,8 +48,8 @@ frmMainView::frmMainView(platform::ILauncher& launcher, QWidget* parent)
     }
     ui_->tbQuick->setIcon(s->standardIcon(QStyle::SP_FileDialogNewFolder));
     ui_->tbReverse->setIcon(s->standardIcon(QStyle::SP_BrowserReload));
-    for (QAction* a : {ui_->tbProp, ui_->tbCopy, ui_->tbDelete, ui_->tbHelp, ui_->tbQuick,
-                       ui_->tbReverse})
+    for (QAction* a :
+         {ui_->tbProp, ui_->tbCopy, ui_->tbDelete, ui_->tbHelp, ui_->tbQuick, ui_->tbReverse})
         if (QWidget* w = ui_->tbToolBar->widgetForAction(a)) w->setAccessibleName(a->text());
     // Sizes from the font: room for a reverse zone's name, an owner name and the longest type.
     const QFontMetrics fm = fontMetrics();
