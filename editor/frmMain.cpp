@@ -123,12 +123,14 @@ bool frmMain::CanNewRecord() const {
 }
 
 bool frmMain::CanProperties() const {
-    // The zone dialog comes with the zone commands; on the zone side there is nothing to open.
-    return Focus == Side::Records && !ed_.Zone.Records.empty();
+    // The zone dialog comes with the zone commands; without them the zone side opens nothing.
+    if (Focus == Side::Zones) return zoneDialogs_ && ZoneLoaded();
+    return !ed_.Zone.Records.empty();
 }
 
 bool frmMain::CanCopy() const {
-    return Focus == Side::Records && !ed_.Zone.Records.empty() && ed_.ZoneEditable();
+    if (Focus == Side::Zones) return zoneDialogs_ && ZoneLoaded() && ed_.ZoneEditable();
+    return !ed_.Zone.Records.empty() && ed_.ZoneEditable();
 }
 
 bool frmMain::CanDelete() const {
@@ -141,10 +143,12 @@ void frmMain::NewRecord() {
 }
 
 void frmMain::Properties() {
+    if (CanProperties() && Focus == Side::Zones) return ZoneProperties();
     if (CanProperties() && ed_.Zone.Find(SelectedRecord)) RecordDialog(SelectedRecord, false);
 }
 
 void frmMain::Copy() {
+    if (CanCopy() && Focus == Side::Zones) return CopyZone();
     if (CanCopy() && ed_.Zone.Find(SelectedRecord)) RecordDialog(SelectedRecord, true);
 }
 
@@ -164,6 +168,7 @@ void frmMain::RecordDialog(const std::string& key, bool copy) {
     Redraw();
     SelectedRecord = dialog.SavedKey;
     Focus = Side::Records;
+    if (dialog.RevZone == "*new*") ReverseWizardFor(dialog.txtIP, dialog.txtName);
 }
 
 void frmMain::DeleteZone() {

@@ -6,6 +6,7 @@
 
 #include "editor/editor.h"
 #include "editor/frmRec.h"
+#include "editor/newzone.h"
 #include "platform/host.h"
 #include "platform/settings_store.h"
 
@@ -21,6 +22,8 @@ class IMainDialogs {
     // Shows the record dialog on a controller that LoadRec has prepared.
     virtual void ShowRecordDialog(frmRec& dialog) = 0;
 };
+
+class IZoneDialogs;
 
 class frmMain {
   public:
@@ -63,6 +66,16 @@ class frmMain {
     void SetToolBar(bool shown) { ShowToolBar = shown; }
     void SetStatusBar(bool shown) { ShowStatusBar = shown; }
 
+    // The zone-making commands (frmMain_zones.cpp); without their dialogs the zone side has no
+    // Properties or Copy.
+    void SetZoneDialogs(IZoneDialogs& dialogs, const kest::IClock& clock);
+    void NewZone();
+    void QuickDomain();
+    void ReverseWizard();
+    // The "New" toolbar button: a zone on the zone side, a record on the record side.
+    void NewByFocus();
+    bool CanNewByFocus() const;
+
     std::vector<std::string> ZoneList;
     int SelectedZone = -1;
     std::string SelectedRecord;  // key
@@ -79,12 +92,19 @@ class frmMain {
     void DeleteZone();
     void DeleteRecord();
     void OpenUrl(const std::string& url);
+    ZoneHost Host();
+    bool AddAndSelect(const std::string& text);
+    void ZoneProperties();
+    void CopyZone();
+    void ReverseWizardFor(const std::string& ip, const std::string& name);
 
     clEditor& ed_;
     platform::ILauncher& launcher_;
     IMainDialogs& dialogs_;
     IReverseChooser& chooser_;
     platform::SettingsStore& store_;
+    IZoneDialogs* zoneDialogs_ = nullptr;
+    const kest::IClock* clock_ = nullptr;
 };
 
 }  // namespace editor

@@ -39,13 +39,17 @@ frmMainView::frmMainView(platform::ILauncher& launcher, QWidget* parent)
     ui_->tbHelp->setIcon(s->standardIcon(QStyle::SP_DialogHelpButton));
     // The New button's drop-down lists what can be made new.
     auto* newMenu = new QMenu(this);
+    newMenu->addAction(ui_->mnuNewZone);
     newMenu->addAction(ui_->mnuNewRecord);
     ui_->tbNew->setMenu(newMenu);
     if (auto* b = qobject_cast<QToolButton*>(ui_->tbToolBar->widgetForAction(ui_->tbNew))) {
         b->setPopupMode(QToolButton::MenuButtonPopup);
         b->setAccessibleName(QStringLiteral("New"));
     }
-    for (QAction* a : {ui_->tbProp, ui_->tbCopy, ui_->tbDelete, ui_->tbHelp})
+    ui_->tbQuick->setIcon(s->standardIcon(QStyle::SP_FileDialogNewFolder));
+    ui_->tbReverse->setIcon(s->standardIcon(QStyle::SP_BrowserReload));
+    for (QAction* a :
+         {ui_->tbProp, ui_->tbCopy, ui_->tbDelete, ui_->tbHelp, ui_->tbQuick, ui_->tbReverse})
         if (QWidget* w = ui_->tbToolBar->widgetForAction(a)) w->setAccessibleName(a->text());
     // Sizes from the font: room for a reverse zone's name, an owner name and the longest type.
     const QFontMetrics fm = fontMetrics();
@@ -108,7 +112,12 @@ void frmMainView::Bind(frmMain& controller) {
                 [this, command] { Run([this, command] { (c_->*command)(); }); });
     };
     on(u.mnuNewRecord, &frmMain::NewRecord);
-    on(u.tbNew, &frmMain::NewRecord);
+    on(u.tbNew, &frmMain::NewByFocus);
+    on(u.mnuNewZone, &frmMain::NewZone);
+    on(u.mnuQuick, &frmMain::QuickDomain);
+    on(u.tbQuick, &frmMain::QuickDomain);
+    on(u.mnuReverse, &frmMain::ReverseWizard);
+    on(u.tbReverse, &frmMain::ReverseWizard);
     on(u.mnuProperties, &frmMain::Properties);
     on(u.tbProp, &frmMain::Properties);
     on(u.mnuCopy, &frmMain::Copy);
@@ -190,7 +199,7 @@ void frmMainView::SyncRecords() {
 void frmMainView::SyncCommands() {
     auto& u = *ui_;
     u.mnuNewRecord->setEnabled(c_->CanNewRecord());
-    u.tbNew->setEnabled(c_->CanNewRecord());
+    u.tbNew->setEnabled(c_->CanNewByFocus());
     u.mnuProperties->setEnabled(c_->CanProperties());
     u.tbProp->setEnabled(c_->CanProperties());
     u.mnuCopy->setEnabled(c_->CanCopy());

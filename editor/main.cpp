@@ -6,6 +6,7 @@
 #include "editor/frmMain.h"
 #include "editor/frmMainView.h"
 #include "editor/reload_sender.h"
+#include "editor/zone_views.h"
 #include "platform/application.h"
 #include "platform/instance_lock.h"
 #include "platform/launcher.h"
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
     platform::SettingsStore store;
     editor::frmMainView view(launcher);
     editor::frmMain main(ed, launcher, view, view, store);
+    editor::ZoneDialogsView zoneDialogs(&view, ed, launcher);
+    main.SetZoneDialogs(zoneDialogs, clock);
     view.Bind(main);
     view.show();
     QApplication::setOverrideCursor(Qt::WaitCursor);

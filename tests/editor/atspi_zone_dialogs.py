@@ -1,0 +1,82 @@
+#!/usr/bin/python3
+"""Checks the zone dialogs the way a screen reader sees them: starts kest_zone_dialogs_demo with
+accessibility on, waits for its seven windows on the AT-SPI bus and lists every control by role
+and name; a control without a name is a defect (exit status 1).
+
+Run under Xvfb with a session bus (CTest: editor_zones_a11y), for example:
+  xvfb-run -a dbus-run-session -- tests/editor/atspi_zone_dialogs.py build/tests/editor/kest_zone_dialogs_demo
+"""
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+WINDOWS = {"Zone \"example.com\" Properties", "Quick Domain Wizard", "Copy Zone",
+           "Reverse Zone Wizard", "Reverse Zone Look Up", "Host Name", "Auto Fill"}
+CONTROLS = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TEXT, pyatspi.ROLE_CHECK_BOX,
+            pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_LIST, pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE,
+            pyatspi.ROLE_TREE_TABLE, pyatspi.ROLE_PAGE_TAB_LIST, pyatspi.ROLE_PAGE_TAB,
+            pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_SCROLL_BAR}
+
+
+def find_app(name, deadline):
+    while time.monotonic() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is not None and app.name == name:
+                titles = {w.name for w in app if w is not None}
+                if WINDOWS <= titles:
+                    return app
+        time.sleep(0.2)
+    return None
+
+
+def walk(node, depth, out):
+    for child in node:
+        if child is None:
+            continue
+        out.append((depth, child.getRoleName(), child.name, child.getRole()))
+        walk(child, depth + 1, out)
+
+
+def main():
+    exe = sys.argv[1]
+    env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+    # Qt looks for the accessibility bus once, at start: start the program when the bus answers.
+    deadline = time.monotonic() + 60
+    while subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                          "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                         capture_output=True).returncode != 0:
+        if time.monotonic() > deadline:
+            print("the accessibility bus did not answer")
+            return 2
+        time.sleep(0.1)
+    proc = subprocess.Popen([exe], env=env)
+    try:
+        app = find_app(os.path.basename(exe), time.monotonic() + 60)
+        if app is None:
+            print("the dialogs did not appear on the AT-SPI bus")
+            return 2
+        missing = 0
+        for window in app:
+            rows = []
+            walk(window, 1, rows)
+            print(f"window: {window.name}")
+            for depth, role, name, code in rows:
+                # Scroll bars of list views belong to Qt and carry no name of ours.
+                unnamed = code in CONTROLS and not name and code != pyatspi.ROLE_SCROLL_BAR
+                missing += unnamed
+                flag = "   <-- no name" if unnamed else ""
+                if code in CONTROLS or unnamed:
+                    print(f"{'  ' * depth}{role}: {name!r}{flag}")
+        print(f"{missing} control(s) without a name")
+        return 1 if missing else 0
+    finally:
+        proc.terminate()
+        proc.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
