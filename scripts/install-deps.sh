@@ -12,7 +12,7 @@ packages=(
     bind9-dnsutils knot-dnsutils
     iproute2 util-linux procps
     nsd knot bind9
-    xvfb xauth dbus dbus-bin at-spi2-core python3-pyatspi
+    xvfb xauth dbus dbus-bin dbus-x11 at-spi2-core python3-pyatspi
     dpkg-dev lintian desktop-file-utils appstream man-db adduser libcap2-bin
     x11-apps netpbm xdotool
     udhcpc isc-dhcp-client
