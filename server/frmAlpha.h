@@ -81,6 +81,11 @@ public:
     ActivityLog& Log() { return log_; }
     ErrorReporter& Reporter() { return reporter_; }
     void AddLine(int kind, std::string_view text) { log_.AddLine(kind, text); }
+    // The host's tray icon (null when none) and event pump, for the options dialog.
+    platform::ITray* Tray() const { return host_.tray; }
+    void Pump() {
+        if (host_.pump) host_.pump->Pump();
+    }
 
     // The subsystems the server object wires together.
     clLeases& Leases() { return *leases_; }
