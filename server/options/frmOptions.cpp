@@ -288,6 +288,7 @@ void frmOptions::Inform(const std::string& text) {
 
 void frmOptions::Fail(Tab tab, const std::string& focus, const std::string& text) {
     CurrentTab = tab;
+    if (OnTab) OnTab(tab);
     Warn(text);
     Focus = focus;
 }

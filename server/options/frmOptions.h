@@ -4,6 +4,7 @@
 // public fields (named after the controls) and calls the event methods.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,8 @@ class frmOptions {
     // Where a failed check left the user: the tab shown and the control with the focus.
     Tab CurrentTab = Tab::General;
     std::string Focus;
+    // Called when a failed check switches the tab, before its box is shown.
+    std::function<void(Tab)> OnTab;
 
     // ---- Events ----
     // Fills every field from the server's settings.
