@@ -12,6 +12,7 @@ packages=(
     bind9-dnsutils knot-dnsutils
     iproute2 util-linux procps
     nsd knot bind9
+    xvfb dbus at-spi2-core python3-pyatspi
 )
 if [ "${1:-}" = "--run-only" ]; then
     packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)

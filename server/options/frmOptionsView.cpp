@@ -1,6 +1,7 @@
 #include "server/options/frmOptionsView.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -70,6 +71,9 @@ frmOptionsView::frmOptionsView(frmOptions& controller, QWidget* parent)
     : QDialog(parent), ctl_(controller), ui_(std::make_unique<Ui::frmOptions>()) {
     ui_->setupUi(this);
     ui_->cmdOK->setDefault(true);
+    // A combo box's drop-down list is read out under the box's own name.
+    for (QComboBox* box : findChildren<QComboBox*>())
+        box->view()->setAccessibleName(box->accessibleName());
     ctl_.OnTab = [this](Tab tab) { ui_->tabOptions->setCurrentIndex(static_cast<int>(tab)); };
 
     auto& u = *ui_;

@@ -4,7 +4,8 @@
 //                   "check chkBind 1", "combo comBind 10.0.0.1", "ip ipBlock 10.6.6.6",
 //                   "click cmdOK", "quit"), answering "OK <command>" or "ERR <command>";
 //                   message boxes are printed as "BOX <text>";
-//   --show          shows the dialog with example settings until it is closed (accessibility);
+//   --show          shows the dialog with example settings until it is closed; "tab N" on
+//                   standard input shows tab N (accessibility checks);
 //   --shots FOLDER  writes a picture of every tab with example settings.
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QSocketNotifier>
 #include <QTabWidget>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -86,9 +88,30 @@ int ShowExample(QApplication& app, const QString& shots) {
     ctl.Load();
     modOptions::frmOptionsView view(ctl);
     view.show();
-    if (shots.isEmpty()) return app.exec();
-
     auto* tabs = view.findChild<QTabWidget*>("tabOptions");
+    if (shots.isEmpty()) {
+        // "tab N" on standard input shows tab N and answers "OK tab N".
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        std::string pending;
+        QObject::connect(&input, &QSocketNotifier::activated, [&] {
+            char buf[256];
+            const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0) {
+                input.setEnabled(false);
+                return;
+            }
+            pending.append(buf, static_cast<size_t>(n));
+            for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
+                const std::string line = pending.substr(0, eol);
+                pending.erase(0, eol + 1);
+                if (line.rfind("tab ", 0) == 0) tabs->setCurrentIndex(std::atoi(line.c_str() + 4));
+                std::printf("OK %s\n", line.c_str());
+                std::fflush(stdout);
+            }
+        });
+        return app.exec();
+    }
+
     QDir().mkpath(shots);
     const char* names[] = {"general", "dns-resolution", "dns-records", "blocking", "dhcp"};
     for (int i = 0; i < tabs->count(); ++i) {
