@@ -12,15 +12,22 @@
 namespace modOptions {
 namespace {
 
-// A word of a desktop entry's Exec line, quoted when it needs to be.
+// A word of a desktop entry's Exec line: quoted when it holds a reserved character. The file's
+// string unescaping runs before the unquoting, so a quoting backslash is written twice.
 std::string ExecWord(const std::string& word) {
-    if (word.find_first_of(" \t\"'\\$`") == std::string::npos) return word;
-    std::string out = "\"";
+    std::string out;
     for (char c : word) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+        if (c == '%') out += '%';  // a field code otherwise
         out += c;
     }
-    return out + "\"";
+    if (out.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) return out;
+    std::string quoted = "\"";
+    for (char c : out) {
+        if (c == '"' || c == '`' || c == '$') quoted += "\\\\";
+        if (c == '\\') quoted += "\\\\\\";
+        quoted += c;
+    }
+    return quoted + "\"";
 }
 
 }  // namespace

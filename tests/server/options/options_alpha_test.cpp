@@ -171,3 +171,18 @@ TEST_F(OptionsOnServerTest, InstallingTheServiceWritesTheUnitShutsDownAndStartsI
 }
 
 }  // namespace
+
+namespace {
+
+// Desktop entry Exec quoting: reserved characters quoted, a quoting backslash doubled for the
+// file's own unescaping, "%" doubled.
+TEST(StartupEntryCommand, QuotesWhatTheExecLineReserves) {
+    EXPECT_EQ(modOptions::XdgStartupEntry::Command("/usr/bin/kestserv", "/srv/kest"),
+              "env KESTRUNE_HOME=/srv/kest /usr/bin/kestserv -n");
+    EXPECT_EQ(modOptions::XdgStartupEntry::Command("/opt/kest rune/kestserv", "/srv/a$b"),
+              R"(env "KESTRUNE_HOME=/srv/a\\$b" "/opt/kest rune/kestserv" -n)");
+    EXPECT_EQ(modOptions::XdgStartupEntry::Command("/opt/k\\s/kestserv", "/srv/100%"),
+              R"(env KESTRUNE_HOME=/srv/100%% "/opt/k\\\\s/kestserv" -n)");
+}
+
+}  // namespace
