@@ -3,6 +3,7 @@ bus, every control on every tab is listed with a role and a name (options_driver
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -47,12 +48,40 @@ CONTROL_ROLES = {"push button", "check box", "combo box", "text", "list", "page 
                  "scroll bar", "spin button", "list item", "radio button", "entry"}
 
 
-def wait_for_file(path, deadline):
-    while time.monotonic() < deadline:
-        if path.exists() and path.read_text().strip():
-            return path.read_text().strip()
-        time.sleep(0.05)
-    raise AssertionError(f"{path} was never written")
+def x_accepts(display):
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        s.connect(f"/tmp/.X11-unix/X{display}")
+        return True
+    except OSError:
+        return False
+    finally:
+        s.close()
+
+
+def start_xvfb(tmp_path, procs):
+    """An Xvfb on a display of its own; returns ":n". One that ends or does not accept is
+    started again. -noreset: a server that resets when its last client leaves (the probe here,
+    the AT-SPI launcher) refuses the connections made in the meantime."""
+    for attempt in range(10):
+        display_file = tmp_path / f"display{attempt}"
+        with open(display_file, "w") as f:
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(f.fileno()), "-screen", "0",
+                                     "1280x1024x24", "-nolisten", "tcp", "-noreset"],
+                                    pass_fds=(f.fileno(),),
+                                    stdout=subprocess.DEVNULL,
+                                    stderr=open(tmp_path / f"xvfb{attempt}.log", "w"))
+        procs.append(xvfb)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and xvfb.poll() is None and not (
+                display_file.read_text().strip()):
+            time.sleep(0.05)
+        display = display_file.read_text().strip()
+        if display and xvfb.poll() is None and x_accepts(display):
+            return ":" + display
+        xvfb.terminate()
+        xvfb.wait()
+    raise AssertionError("Xvfb did not start")
 
 
 @pytest.fixture
@@ -72,13 +101,7 @@ def desktop(tmp_path):
     env.update({"XDG_RUNTIME_DIR": str(runtime), "HOME": str(tmp_path),
                 "XDG_CONFIG_HOME": str(tmp_path / "config")})
     try:
-        deadline = time.monotonic() + 60
-        display_file = tmp_path / "display"
-        with open(display_file, "w") as f:
-            procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(f.fileno()), "-screen", "0",
-                                           "1280x1024x24", "-nolisten", "tcp"], pass_fds=(f.fileno(),),
-                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        env["DISPLAY"] = ":" + wait_for_file(display_file, deadline)
+        env["DISPLAY"] = start_xvfb(tmp_path, procs)
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                stdout=subprocess.PIPE, env=env, text=True)
         procs.append(bus)
@@ -96,20 +119,22 @@ def desktop(tmp_path):
                 p.wait()
 
 
-def test_every_control_on_every_tab_has_a_name(desktop, kestserv_path):
+def test_every_control_on_every_tab_has_a_name(desktop, kestserv_path, tmp_path):
     env = dict(desktop)
     env.update({"QT_QPA_PLATFORM": "xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
                 "QT_ACCESSIBILITY": "1"})
     dialog = subprocess.Popen([driver_path(kestserv_path), "--show"], env=env,
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, text=True)
+                              stderr=open(tmp_path / "dialog.log", "w"), text=True)
     tabs = {}
     try:
         for i, title in enumerate(["General", "DNS Resolution", "DNS Records", "Blocking", "DHCP"]):
             dialog.stdin.write(f"tab {i}\n")
             dialog.stdin.flush()
             answer = dialog.stdout.readline().strip()
-            assert answer == f"OK tab {i}", f"the dialog ended with status {dialog.wait()}"
+            assert answer == f"OK tab {i}", (f"the dialog ended with status {dialog.wait()}:\n"
+                                             + (tmp_path / "dialog.log").read_text()
+                                             + "".join(p.read_text() for p in tmp_path.glob("xvfb*.log")))
             walked = subprocess.run([sys.executable, "-c", WALKER], env=env,
                                     capture_output=True, text=True, timeout=180)
             assert walked.returncode == 0, walked.stderr
