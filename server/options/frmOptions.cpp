@@ -261,8 +261,8 @@ void frmOptions::BrowseHosts() {
     const std::filesystem::path start = txtHosts.empty()
                                             ? std::filesystem::path("/etc/hosts")
                                             : std::filesystem::path(txtHosts).parent_path();
-    if (const auto chosen = prompt_->OpenFileName("Select Hosts file", start,
-                                                  "All Files (*);;Text Files (*.txt)"))
+    if (const auto chosen =
+            prompt_->OpenFileName("Select Hosts file", start, "All Files (*);;Text Files (*.txt)"))
         txtHosts = chosen->string();
 }
 

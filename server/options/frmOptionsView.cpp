@@ -1,7 +1,7 @@
 #include "server/options/frmOptionsView.h"
 
-#include <QCheckBox>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,8 +18,12 @@
 namespace modOptions {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 void SetItems(QComboBox* box, const std::vector<std::string>& items, const std::string& current) {
     const QSignalBlocker block(box);
@@ -77,7 +81,8 @@ frmOptionsView::frmOptionsView(frmOptions& controller, QWidget* parent)
     ctl_.OnTab = [this](Tab tab) { ui_->tabOptions->setCurrentIndex(static_cast<int>(tab)); };
 
     auto& u = *ui_;
-    connect(u.chkBind, &QCheckBox::toggled, this, [this] { Event([this] { ctl_.BindChanged(); }); });
+    connect(u.chkBind, &QCheckBox::toggled, this,
+            [this] { Event([this] { ctl_.BindChanged(); }); });
     connect(u.comBind, &QComboBox::currentTextChanged, this,
             [this] { Event([this] { ctl_.BindChanged(); }); });
     connect(u.chkService, &QCheckBox::clicked, this,
@@ -87,13 +92,13 @@ frmOptionsView::frmOptionsView(frmOptions& controller, QWidget* parent)
     connect(u.chkStartMini, &QCheckBox::clicked, this,
             [this] { Event([this] { ctl_.StartMiniClick(); }); });
     for (QLineEdit* e : {u.txtBomb, u.txtMinTO, u.txtSync, u.txtPort}) {
-        connect(e, &QLineEdit::editingFinished, this, [this, e] {
-            Event([this, e] { ctl_.LostFocus(S(e->objectName())); });
-        });
+        connect(e, &QLineEdit::editingFinished, this,
+                [this, e] { Event([this, e] { ctl_.LostFocus(S(e->objectName())); }); });
     }
     const auto list = [this](QPushButton* add, QPushButton* remove, QListWidget* items,
                              AddressList frmOptions::*l) {
-        connect(add, &QPushButton::clicked, this, [this, l] { Event([this, l] { (ctl_.*l).Add(); }); });
+        connect(add, &QPushButton::clicked, this,
+                [this, l] { Event([this, l] { (ctl_.*l).Add(); }); });
         connect(remove, &QPushButton::clicked, this,
                 [this, l] { Event([this, l] { (ctl_.*l).Remove(); }); });
         connect(items, &QListWidget::currentRowChanged, this,
@@ -104,16 +109,21 @@ frmOptionsView::frmOptionsView(frmOptions& controller, QWidget* parent)
     list(u.cmdAddNoBlock, u.cmdRemoveNoBlock, u.lstNoBlock, &frmOptions::NoBlock);
     connect(u.comIF, &QComboBox::currentIndexChanged, this,
             [this](int i) { Event([this, i] { ctl_.SelectInterface(i); }); });
-    connect(u.cmdHosts, &QPushButton::clicked, this, [this] { Event([this] { ctl_.BrowseHosts(); }); });
-    connect(u.cmdEdit, &QPushButton::clicked, this, [this] { Event([this] { ctl_.EditHosts(); }); });
-    connect(u.cmdCopy, &QPushButton::clicked, this, [this] { Event([this] { ctl_.BrowseCopy(); }); });
+    connect(u.cmdHosts, &QPushButton::clicked, this,
+            [this] { Event([this] { ctl_.BrowseHosts(); }); });
+    connect(u.cmdEdit, &QPushButton::clicked, this,
+            [this] { Event([this] { ctl_.EditHosts(); }); });
+    connect(u.cmdCopy, &QPushButton::clicked, this,
+            [this] { Event([this] { ctl_.BrowseCopy(); }); });
     connect(u.cmdOK, &QPushButton::clicked, this, &frmOptionsView::OnOK);
     connect(u.cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     Push();
 }
 
-frmOptionsView::~frmOptionsView() { ctl_.OnTab = nullptr; }
+frmOptionsView::~frmOptionsView() {
+    ctl_.OnTab = nullptr;
+}
 
 template <typename F>
 void frmOptionsView::Event(F&& f) {

@@ -32,7 +32,9 @@ std::string ExecWord(const std::string& word) {
 
 }  // namespace
 
-std::vector<std::string> AlphaTarget::Blocks() const { return alpha_.Intake().Blocks(); }
+std::vector<std::string> AlphaTarget::Blocks() const {
+    return alpha_.Intake().Blocks();
+}
 
 void AlphaTarget::SetBlocks(std::vector<std::string> blocks) {
     alpha_.Intake().SetBlocks(std::move(blocks));
@@ -46,13 +48,21 @@ void AlphaTarget::SetCaption(const std::string& caption) {
     if (onCaption) onCaption(caption);
 }
 
-bool AlphaTarget::SaveINI() { return modMain::SaveINI(alpha_.settings, alpha_.IniFile()); }
+bool AlphaTarget::SaveINI() {
+    return modMain::SaveINI(alpha_.settings, alpha_.IniFile());
+}
 
-void AlphaTarget::SaveBlocks() { alpha_.Intake().SaveBlocks(); }
+void AlphaTarget::SaveBlocks() {
+    alpha_.Intake().SaveBlocks();
+}
 
-void AlphaTarget::LoadPerm() { alpha_.CacheFiles().LoadPerm(); }
+void AlphaTarget::LoadPerm() {
+    alpha_.CacheFiles().LoadPerm();
+}
 
-void AlphaTarget::MLSync() { alpha_.Secondary().MasterList().MLSync(); }
+void AlphaTarget::MLSync() {
+    alpha_.Secondary().MasterList().MLSync();
+}
 
 void AlphaTarget::HideMainWindow() {
     if (onHideMainWindow) onHideMainWindow();
@@ -101,6 +111,8 @@ bool XdgStartupEntry::SetDesktopStart() {
     return platform::SetAutostart(Command(platform::ExecutablePath(), programDir_));
 }
 
-bool XdgStartupEntry::Remove() { return platform::RemoveAutostart(); }
+bool XdgStartupEntry::Remove() {
+    return platform::RemoveAutostart();
+}
 
 }  // namespace modOptions

@@ -45,7 +45,8 @@ class AlphaTarget : public IOptionsTarget {
 // The unit of the server's program directory, run by the executable running now.
 class SystemdService : public IServiceControl {
   public:
-    explicit SystemdService(std::filesystem::path programDir) : programDir_(std::move(programDir)) {}
+    explicit SystemdService(std::filesystem::path programDir)
+        : programDir_(std::move(programDir)) {}
     bool Installed(const std::string& serviceName) override;
     bool Install(const std::string& serviceName, const std::string& description) override;
     bool Uninstall(const std::string& serviceName) override;
@@ -59,7 +60,8 @@ class SystemdService : public IServiceControl {
 
 class XdgStartupEntry : public IStartupEntry {
   public:
-    explicit XdgStartupEntry(std::filesystem::path programDir) : programDir_(std::move(programDir)) {}
+    explicit XdgStartupEntry(std::filesystem::path programDir)
+        : programDir_(std::move(programDir)) {}
     bool SetDesktopStart() override;
     bool Remove() override;
     // The entry's command: the executable with "-n", in the program directory given.

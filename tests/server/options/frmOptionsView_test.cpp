@@ -68,15 +68,15 @@ class OptionsViewTest : public ::testing::Test {
 
 TEST_F(OptionsViewTest, EveryControlHasItsNameAndACaptionForScreenReaders) {
     // Every control a failed check can put the focus on is there under that name.
-    for (const char* name : {"txtName", "ipNS", "txtHosts", "txtDomain", "ipFrom", "ipTo",
-                             "ipMask", "ipGateway", "ttlLease"})
+    for (const char* name : {"txtName", "ipNS", "txtHosts", "txtDomain", "ipFrom", "ipTo", "ipMask",
+                             "ipGateway", "ttlLease"})
         EXPECT_NE(view_->findChild<QWidget*>(name), nullptr) << name;
     int controls = 0;
     for (QWidget* w : view_->findChildren<QWidget*>()) {
-        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
-                             qobject_cast<QListWidget*>(w) || qobject_cast<ctlIP*>(w) ||
-                             qobject_cast<ctlTTL*>(w) ||
-                             (qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parent()));
+        const bool control =
+            qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+            qobject_cast<QListWidget*>(w) || qobject_cast<ctlIP*>(w) || qobject_cast<ctlTTL*>(w) ||
+            (qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parent()));
         if (!control || w->objectName().startsWith("qt_")) continue;
         ++controls;
         EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();

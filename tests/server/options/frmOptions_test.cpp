@@ -202,9 +202,9 @@ TEST_F(OptionsTest, StartUpChoicesWorkTogether) {
 }
 
 TEST_F(OptionsTest, RecursionChoicesFollowTheBindChoice) {
-    const std::vector<std::string> all{"<all>",      "192.*.*.*", "192.168.*.*", "192.168.1.*",
-                                       "10.*.*.*",   "10.1.*.*",  "10.1.2.*",    "127.*.*.*",
-                                       "127.0.*.*",  "127.0.0.*", "<none>"};
+    const std::vector<std::string> all{"<all>",     "192.*.*.*", "192.168.*.*", "192.168.1.*",
+                                       "10.*.*.*",  "10.1.*.*",  "10.1.2.*",    "127.*.*.*",
+                                       "127.0.*.*", "127.0.0.*", "<none>"};
     EXPECT_EQ(frmOptions::RecursionChoices(target_.ips, false, "10.1.2.3"), all);
     EXPECT_EQ(frmOptions::RecursionChoices(target_.ips, true, "10.1.2.3"),
               (std::vector<std::string>{"<all>", "10.*.*.*", "10.1.*.*", "10.1.2.*", "<none>"}));
@@ -295,16 +295,16 @@ TEST_F(OptionsTest, EveryCheckStopsWithItsTextTabAndFocus) {
          "Please enter from and to IP-Addresses!"},
         {"mask with a hole", [](frmOptions& f) { f.ipMask = "255.0.255.0"; }, Tab::DHCP, "ipMask",
          "Invalid subnet mask for DHCP!"},
-        {"mask leaves no host part", [](frmOptions& f) { f.ipMask = "255.255.255.255"; },
-         Tab::DHCP, "ipMask", "Invalid subnet mask for DHCP!"},
+        {"mask leaves no host part", [](frmOptions& f) { f.ipMask = "255.255.255.255"; }, Tab::DHCP,
+         "ipMask", "Invalid subnet mask for DHCP!"},
         {"from outside", [](frmOptions& f) { f.ipFrom = "192.168.2.100"; }, Tab::DHCP, "ipFrom",
          "DHCP IP-Addresses must be on the same subnet as interface!"},
         {"to outside", [](frmOptions& f) { f.ipTo = "10.1.2.9"; }, Tab::DHCP, "ipTo",
          "DHCP IP-Addresses must be on the same subnet as interface!"},
         {"from is the network", [](frmOptions& f) { f.ipFrom = "192.168.1.0"; }, Tab::DHCP,
          "ipFrom", "Invalid DHCP From IP-Address!"},
-        {"to is the broadcast", [](frmOptions& f) { f.ipTo = "192.168.1.255"; }, Tab::DHCP,
-         "ipTo", "Invalid DHCP To IP-Address!"},
+        {"to is the broadcast", [](frmOptions& f) { f.ipTo = "192.168.1.255"; }, Tab::DHCP, "ipTo",
+         "Invalid DHCP To IP-Address!"},
         {"gateway outside", [](frmOptions& f) { f.ipGateway = "192.168.7.1"; }, Tab::DHCP,
          "ipGateway", "DHCP Gateway must be on the same subnet as interface!"},
         {"gateway is the broadcast", [](frmOptions& f) { f.ipGateway = "192.168.1.255"; },
@@ -374,9 +374,9 @@ TEST_F(OptionsTest, ALaterFailingInterfaceIsSelectedAndShown) {
 
 TEST_F(OptionsTest, EmptyMasksTakeTheDefaultOfTheAddressClass) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"10.0.0.1", "255.0.0.0"},     {"125.3.3.3", "255.0.0.0"}, {"126.0.0.1", "255.255.0.0"},
-        {"172.16.0.1", "255.255.0.0"}, {"191.1.1.1", "255.255.0.0"},
-        {"192.0.2.1", "255.255.255.0"}, {"200.1.1.1", "255.255.255.0"}};
+        {"10.0.0.1", "255.0.0.0"},     {"125.3.3.3", "255.0.0.0"},   {"126.0.0.1", "255.255.0.0"},
+        {"172.16.0.1", "255.255.0.0"}, {"191.1.1.1", "255.255.0.0"}, {"192.0.2.1", "255.255.255.0"},
+        {"200.1.1.1", "255.255.255.0"}};
     for (const auto& [ip, mask] : cases) {
         SCOPED_TRACE(ip);
         target_.ips = {ip};
@@ -427,8 +427,8 @@ TEST_F(OptionsTest, AReversedScopeIsSwappedAndTheEntryWrittenInSettingsForm) {
 }
 
 TEST_F(OptionsTest, InterfacesTheMachineNoLongerHasAreKeptUnchanged) {
-    const modMain::DHCPEntry gone{"10.9.9.1",  "old.example.", "10.9.9.10", "10.9.9.20",
-                                  "255.255.255.0", "10.9.9.254", 7200, true};
+    const modMain::DHCPEntry gone{"10.9.9.1",      "old.example.", "10.9.9.10", "10.9.9.20",
+                                  "255.255.255.0", "10.9.9.254",   7200,        true};
     target_.settings.DHCP = {gone};
     frmOptions& f = Open();
     EXPECT_EQ(f.Interfaces.size(), 3u);  // the machine's addresses only
@@ -500,9 +500,9 @@ TEST_F(OptionsTest, APausedServerStaysPausedAndTheStartUpEntryGoesWithoutLogOnSt
     frmOptions& f = Open();
     f.chkStartWin = false;
     ASSERT_EQ(f.OK(), Outcome::Closed);
-    EXPECT_EQ(Calls(), (std::vector<std::string>{"SetTrayTip", "SetCaption", "SetBlocks", "SaveINI",
-                                                 "Autostart removed", "SaveBlocks", "LoadPerm",
-                                                 "MLSync"}));
+    EXPECT_EQ(Calls(),
+              (std::vector<std::string>{"SetTrayTip", "SetCaption", "SetBlocks", "SaveINI",
+                                        "Autostart removed", "SaveBlocks", "LoadPerm", "MLSync"}));
 }
 
 TEST_F(OptionsTest, InstallingTheServiceShutsDownBeforeTheUnitStarts) {
@@ -511,13 +511,13 @@ TEST_F(OptionsTest, InstallingTheServiceShutsDownBeforeTheUnitStarts) {
     f.chkService = true;
     f.ServiceClick();
     ASSERT_EQ(f.OK(), Outcome::ProgramEnds);
-    EXPECT_EQ(Calls(),
-              (std::vector<std::string>{"SetTrayTip", "SetCaption", "Install kestrund Kestrune",
-                                        "SetBlocks", "SaveINI", "Autostart removed",
-                                        "HideMainWindow", "PauseServer", "RemoveTray", "CloseDown",
-                                        "Start kestrund"}));
-    EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{
-                                   "NT System Service Installed!\n\nKestrune will now be restarted."});
+    EXPECT_EQ(Calls(), (std::vector<std::string>{
+                           "SetTrayTip", "SetCaption", "Install kestrund Kestrune", "SetBlocks",
+                           "SaveINI", "Autostart removed", "HideMainWindow", "PauseServer",
+                           "RemoveTray", "CloseDown", "Start kestrund"}));
+    EXPECT_EQ(prompt_.Texts(),
+              std::vector<std::string>{
+                  "NT System Service Installed!\n\nKestrune will now be restarted."});
     const modMain::Settings& saved = target_.saved.at(0);
     EXPECT_TRUE(saved.NTService);
     EXPECT_FALSE(saved.StartWin);
@@ -573,8 +573,8 @@ TEST_F(OptionsTest, AnAddressThatWillNotBindLeavesTheServerOnItsOldOnes) {
     f.comBind = "10.1.2.3";
     f.txtPort = "5400";
     ASSERT_EQ(f.OK(), Outcome::Closed);
-    EXPECT_EQ(target_.starts, (std::vector<std::pair<std::string, int32_t>>{{"10.1.2.3", 5400},
-                                                                           {"", 5353}}));
+    EXPECT_EQ(target_.starts,
+              (std::vector<std::pair<std::string, int32_t>>{{"10.1.2.3", 5400}, {"", 5353}}));
     EXPECT_TRUE(target_.running);
     // The file holds what the user chose; memory what the server runs on.
     EXPECT_EQ(target_.saved.at(0).DNSBind, "10.1.2.3");

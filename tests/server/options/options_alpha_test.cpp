@@ -53,10 +53,11 @@ class OptionsOnServerTest : public ::testing::Test {
         App();
         // A stand-in systemctl that logs its arguments.
         const auto script = dir_.path() / "systemctl";
-        std::ofstream(script) << "#!/bin/sh\necho \"$*\" >> '" << (dir_.path() / "calls.log").string()
-                              << "'\n";
+        std::ofstream(script) << "#!/bin/sh\necho \"$*\" >> '"
+                              << (dir_.path() / "calls.log").string() << "'\n";
         ::chmod(script.c_str(), 0755);
-        unitDir_ = std::make_unique<ScopedEnv>("KESTRUNE_UNIT_DIR", (dir_.path() / "units").c_str());
+        unitDir_ =
+            std::make_unique<ScopedEnv>("KESTRUNE_UNIT_DIR", (dir_.path() / "units").c_str());
         systemctl_ = std::make_unique<ScopedEnv>("KESTRUNE_SYSTEMCTL", script.c_str());
         autostart_ =
             std::make_unique<ScopedEnv>("KESTRUNE_AUTOSTART_DIR", (dir_.path() / "xdg").c_str());

@@ -7,6 +7,7 @@
 //   --show          shows the dialog with example settings until it is closed; "tab N" on
 //                   standard input shows tab N (accessibility checks);
 //   --shots FOLDER  writes a picture of every tab with example settings.
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,7 +23,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "platform/event_pump.h"
 #include "platform/interfaces.h"

@@ -25,7 +25,7 @@ class RecordingTarget : public modOptions::IOptionsTarget {
     std::filesystem::path programDir;
     std::vector<std::string> blocks;
     bool running = true;
-    std::deque<bool> startResults;  // what StartServer answers in turn; true when empty
+    std::deque<bool> startResults;         // what StartServer answers in turn; true when empty
     std::vector<modMain::Settings> saved;  // the settings at each SaveINI
     std::vector<std::pair<std::string, int32_t>> starts;  // DNSBind and DNSPort at each start
     std::string tip, caption;
