@@ -505,6 +505,16 @@ TEST_F(OptionsTest, APausedServerStaysPausedAndTheStartUpEntryGoesWithoutLogOnSt
                                         "Autostart removed", "SaveBlocks", "LoadPerm", "MLSync"}));
 }
 
+TEST_F(OptionsTest, AStartUpEntryThatCannotBeWrittenIsReported) {
+    startup_.succeed = false;
+    frmOptions& f = Open();
+    f.chkStartWin = true;
+    ASSERT_EQ(f.OK(), Outcome::Closed);
+    EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{"Could not write the start-up entry!"});
+    EXPECT_TRUE(target_.saved.at(0).StartWin);  // the choice is kept for the next try
+    EXPECT_EQ(Calls().back(), "LoadPerm");
+}
+
 TEST_F(OptionsTest, InstallingTheServiceShutsDownBeforeTheUnitStarts) {
     target_.settings.StartWin = true;
     frmOptions& f = Open();

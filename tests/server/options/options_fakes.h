@@ -113,9 +113,10 @@ class RecordingService : public modOptions::IServiceControl {
 class RecordingStartup : public modOptions::IStartupEntry {
   public:
     explicit RecordingStartup(CallLog& log) : log_(log) {}
+    bool succeed = true;
     bool SetDesktopStart() override {
         log_.calls.push_back("Autostart set");
-        return true;
+        return succeed;
     }
     bool Remove() override {
         log_.calls.push_back("Autostart removed");
