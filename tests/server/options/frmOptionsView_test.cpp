@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <cstdlib>
 #include <memory>
 
 #include "server/options/frmOptionsView.h"
@@ -25,19 +26,28 @@ namespace {
 using modOptions::frmOptions;
 using modOptions::frmOptionsView;
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "frmOptionsView_test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
+int g_argc = 1;
+char g_name[] = "frmOptionsView_test";
+char* g_argv[] = {g_name, nullptr};
+
+// One offscreen application for all tests, ended before the leak check runs.
+class GuiEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        app_ = std::make_unique<QApplication>(g_argc, g_argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] const auto* g_env = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 class OptionsViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        App();
         target_.programDir = dir_.path();
         target_.settings.Name = "ns1";
         target_.settings.DHCP = {{"192.168.1.5", "lan.example.", "192.168.1.100", "192.168.1.150",
