@@ -84,10 +84,22 @@ def start_xvfb(tmp_path, procs):
     raise AssertionError("Xvfb did not start")
 
 
+def wait_for_a11y_bus(env):
+    """Waits until the AT-SPI bus answers on the session bus, so the dialog finds it at start."""
+    ask = ["dbus-send", "--session", "--dest=org.a11y.Bus", "--print-reply", "/org/a11y/bus",
+           "org.a11y.Bus.GetAddress"]
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if subprocess.run(ask, env=env, capture_output=True, timeout=60).returncode == 0:
+            return
+        time.sleep(0.05)
+    raise AssertionError("the AT-SPI bus never answered")
+
+
 @pytest.fixture
 def desktop(tmp_path):
     """Xvfb, a session bus and the AT-SPI bus; yields the environment for programs on them."""
-    for tool in ("Xvfb", "dbus-daemon"):
+    for tool in ("Xvfb", "dbus-daemon", "dbus-send"):
         if not shutil.which(tool):
             pytest.skip(f"{tool} is not installed (xvfb, dbus)")
     if not os.access(LAUNCHER, os.X_OK):
@@ -108,6 +120,7 @@ def desktop(tmp_path):
         env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
         procs.append(subprocess.Popen([LAUNCHER, "--launch-immediately"], env=env,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        wait_for_a11y_bus(env)
         yield env
     finally:
         for p in reversed(procs):
