@@ -278,6 +278,16 @@ bool Service::UninstallUnit(const std::string& serviceName) {
     return ok;
 }
 
+bool Service::StartUnit(const std::string& serviceName) {
+    lastError_.clear();
+    commands_.clear();
+    if (!ValidServiceName(serviceName)) {
+        lastError_ = "Not a usable service name: \"" + serviceName + "\"";
+        return false;
+    }
+    return RunSystemctl({"start", serviceName + ".service"}, true);
+}
+
 bool Service::NotifyReady() {
     return SendNotify("READY=1");
 }

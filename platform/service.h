@@ -23,6 +23,8 @@ class Service {
     // not be running or enabled), removes the unit file and runs "systemctl daemon-reload".
     // False, with LastError, when systemctl could not be run or the file not removed.
     bool UninstallUnit(const std::string& serviceName);
+    // Runs "systemctl start <serviceName>.service". False, with LastError, when it failed.
+    bool StartUnit(const std::string& serviceName);
 
     // Why the last call failed; empty after success.
     const std::string& LastError() const { return lastError_; }

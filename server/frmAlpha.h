@@ -87,6 +87,14 @@ public:
     ActivityLog& Log() { return log_; }
     ErrorReporter& Reporter() { return reporter_; }
     void AddLine(int kind, std::string_view text) { log_.AddLine(kind, text); }
+    // The host's facilities, for the options dialog: the tray icon (null when none), message
+    // boxes, the launcher and the event pump.
+    platform::ITray* Tray() const { return host_.tray; }
+    platform::IPrompt* Prompt() const { return host_.prompt; }
+    platform::ILauncher* Launcher() const { return host_.launcher; }
+    void Pump() {
+        if (host_.pump) host_.pump->Pump();
+    }
 
     // The subsystems the server object wires together.
     clLeases& Leases() { return *leases_; }
