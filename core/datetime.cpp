@@ -98,4 +98,11 @@ std::optional<double> ParseDateTime(const std::string& text) {
     return CivilToDays(t);
 }
 
+void CountInSecondRing(std::array<int16_t, 60>& counts, double localDays) {
+    const int s = DaysToCivil(localDays).second % 60;
+    int16_t& c = counts[static_cast<size_t>(s)];
+    if (c < INT16_MAX) ++c;
+    counts[static_cast<size_t>((s + 1) % 60)] = 0;
+}
+
 }  // namespace kest

@@ -1,6 +1,7 @@
 #pragma once
 // Conversions between day counts (days since 1899-12-30) and calendar fields, and the text forms
 // the system writes. All of it is pure arithmetic; no time zone is involved here.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,5 +27,9 @@ std::string FormatTime(double days);
 std::string FormatDateCompact(double days);
 // Reads "yyyy-mm-dd hh:mm:ss" (the time may be left out); nothing on malformed text.
 std::optional<double> ParseDateTime(const std::string& text);
+
+// Counts one request in the slot of the present second (local days) of a minute-long ring of
+// per-second counts, and clears the next slot, so the ring's oldest second starts from nothing.
+void CountInSecondRing(std::array<int16_t, 60>& counts, double localDays);
 
 }  // namespace kest

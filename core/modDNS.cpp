@@ -1156,4 +1156,20 @@ bool AppendRecordData(std::string& m, int32_t type, std::string_view d, ZipIndex
     return true;
 }
 
+void AppendQuotedTxt(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 32 || b > 126 || c == '"' || c == '\\' || c == '(' || c == ')' || c == ';') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>('0' + (b >> 6)));
+            out.push_back(static_cast<char>('0' + ((b >> 3) & 7)));
+            out.push_back(static_cast<char>('0' + (b & 7)));
+        } else {
+            out.push_back(c);
+        }
+    }
+    out += "\" ";
+}
+
 }  // namespace modDNS

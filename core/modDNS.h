@@ -231,4 +231,8 @@ struct DecodeObserver {
 bool DecodeReply(std::string_view message, clDNSAnswer& answer, double now,
                  DecodeObserver* observer = nullptr);
 
+// Appends one TXT string the way zone files carry it: in double quotes with a blank after, and
+// every byte outside printable ASCII or special to the zone file syntax as a 3-digit octal escape.
+void AppendQuotedTxt(std::string& out, std::string_view text);
+
 }  // namespace modDNS

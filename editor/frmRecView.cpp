@@ -5,26 +5,19 @@
 #include <QShortcut>
 
 #include "platform/paths.h"
+#include "widgets/lock_edit.h"
 #include "ui_frmRec.h"
 
 namespace editor {
 namespace {
+
+using kestwidgets::LockEdit;
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 std::string S(const QString& s) {
     return s.toStdString();
-}
-
-// Locked text boxes: read-only, out of the tab order, in the button-face colour.
-void LockEdit(QLineEdit* edit, bool locked) {
-    edit->setReadOnly(locked);
-    edit->setFocusPolicy(locked ? Qt::ClickFocus : Qt::StrongFocus);
-    QPalette p = edit->palette();
-    p.setColor(QPalette::Base,
-               QApplication::palette(edit).color(locked ? QPalette::Button : QPalette::Base));
-    edit->setPalette(p);
 }
 
 QString Caption(const char* text) {

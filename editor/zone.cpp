@@ -199,21 +199,7 @@ std::string ParseTXT(std::string_view text) {
 
 std::string FormatTXT(std::string_view data) {
     std::string out;
-    for (const std::string& s : TxtStrings(data)) {
-        out.push_back('"');
-        for (char c : s) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b < 32 || b > 126 || c == '"' || c == '\\' || c == '(' || c == ')' || c == ';') {
-                out.push_back('\\');
-                out.push_back(static_cast<char>('0' + (b >> 6)));
-                out.push_back(static_cast<char>('0' + ((b >> 3) & 7)));
-                out.push_back(static_cast<char>('0' + (b & 7)));
-            } else {
-                out.push_back(c);
-            }
-        }
-        out += "\" ";
-    }
+    for (const std::string& s : TxtStrings(data)) modDNS::AppendQuotedTxt(out, s);
     return out;
 }
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "platform/paths.h"
+#include "widgets/lock_edit.h"
 #include "ui_frmArpa.h"
 #include "ui_frmArpaEdit.h"
 #include "ui_frmArpaFill.h"
@@ -22,21 +23,13 @@
 namespace editor {
 namespace {
 
+using kestwidgets::LockEdit;
+
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 std::string S(const QString& s) {
     return s.toStdString();
-}
-
-// Locked text boxes: read-only, out of the tab order, in the button-face colour.
-void LockEdit(QLineEdit* edit, bool locked) {
-    edit->setReadOnly(locked);
-    edit->setFocusPolicy(locked ? Qt::NoFocus : Qt::StrongFocus);
-    QPalette p = edit->palette();
-    p.setColor(QPalette::Base,
-               QApplication::palette(edit).color(locked ? QPalette::Button : QPalette::Base));
-    edit->setPalette(p);
 }
 
 void Lock(ctlTTL* ttl, bool locked) {
@@ -113,7 +106,10 @@ frmZoneView::frmZoneView(frmZone& controller, platform::ILauncher& launcher, QWi
     (c_.NameLocked() ? static_cast<QWidget*>(u.txtPrimS) : u.txtName)->setFocus();
 }
 
-frmZoneView::~frmZoneView() = default;
+frmZoneView::~frmZoneView() {
+    // Hiding the dialog moves the focus after our widgets are gone.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+}
 
 void frmZoneView::Pull() {
     auto& u = *ui_;
@@ -397,7 +393,10 @@ frmArpaView::frmArpaView(frmArpa& controller, const clEditor& ed, platform::ILau
     u.txtIP->setFocus();
 }
 
-frmArpaView::~frmArpaView() = default;
+frmArpaView::~frmArpaView() {
+    // Hiding the dialog moves the focus after our widgets are gone.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+}
 
 void frmArpaView::PushSelection() {
     auto* list = ui_->List;

@@ -552,20 +552,7 @@ std::string FormatTXT(std::string_view txtData) {
         while (i < txtData.size()) {
             const size_t len = static_cast<u8>(txtData[i]);
             if (len == 0 || i + 1 + len > txtData.size()) return {};
-            out.push_back('"');
-            for (char c : txtData.substr(i + 1, len)) {
-                const u8 b = static_cast<u8>(c);
-                if (b < 32 || b > 126 || c == '"' || c == '\\' || c == '(' || c == ')' ||
-                    c == ';') {
-                    out.push_back('\\');
-                    out.push_back(static_cast<char>('0' + (b >> 6)));
-                    out.push_back(static_cast<char>('0' + ((b >> 3) & 7)));
-                    out.push_back(static_cast<char>('0' + (b & 7)));
-                } else {
-                    out.push_back(c);
-                }
-            }
-            out += "\" ";
+            modDNS::AppendQuotedTxt(out, txtData.substr(i + 1, len));
             i += 1 + len;
         }
         return out;

@@ -185,13 +185,7 @@ void clDHCPServer::Log(const std::string& text) const {
 
 void clDHCPServer::Count() {
     if (ctx_.totalRequests) *ctx_.totalRequests += 1;
-    if (ctx_.secondCounts) {
-        const int s = kest::DaysToCivil(ctx_.clock->LocalNow()).second % 60;
-        auto& counts = *ctx_.secondCounts;
-        int16_t& c = counts[static_cast<size_t>(s)];
-        if (c < INT16_MAX) ++c;
-        counts[static_cast<size_t>((s + 1) % 60)] = 0;
-    }
+    if (ctx_.secondCounts) kest::CountInSecondRing(*ctx_.secondCounts, ctx_.clock->LocalNow());
 }
 
 void clDHCPServer::OnDatagram(int16_t wsIndex, std::string_view data, const std::string& sender) {
