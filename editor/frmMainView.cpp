@@ -108,8 +108,13 @@ void frmMainView::Bind(frmMain& controller) {
         list->installEventFilter(this);
 
     const auto on = [this](QAction* a, auto command) {
-        connect(a, &QAction::triggered, this,
-                [this, command] { Run([this, command] { (c_->*command)(); }); });
+        connect(a, &QAction::triggered, this, [this, command] {
+            Run([this, command] {
+                // Through a local: GCC 12's address checker misreads c_->*command here.
+                frmMain* c = c_;
+                (c->*command)();
+            });
+        });
     };
     on(u.mnuNewRecord, &frmMain::NewRecord);
     on(u.tbNew, &frmMain::NewByFocus);

@@ -256,7 +256,8 @@ frmMainView::frmMainView(frmMain& controller, platform::IPrompt* prompt,
     }
 
     const auto bind = [this](QAction* action, void (frmMain::*command)()) {
-        connect(action, &QAction::triggered, this, [this, command] { (ctl_.*command)(); });
+        // Through a local: GCC 12's address checker misreads ctl_.*command here.
+        connect(action, &QAction::triggered, this, [ctl = &ctl_, command] { (ctl->*command)(); });
     };
     bind(ui_->mnuStartStop, &frmMain::mnuStartStop);
     bind(ui_->mnuReload, &frmMain::mnuReload);
@@ -357,6 +358,11 @@ void frmMainView::resizeEvent(QResizeEvent* event) {
 
 frmMainView::~frmMainView() {
     closing_ = true;
+    // The child views die later, in QWidget's destructor: their handlers must not reach us then.
+    for (QObject* view : {static_cast<QObject*>(graph_.data()), static_cast<QObject*>(log_.data()),
+                          static_cast<QObject*>(leases_.data())}) {
+        if (view) disconnect(view, &QObject::destroyed, this, nullptr);
+    }
     ctl_.SetView(nullptr);
 }
 
@@ -415,6 +421,18 @@ QMdiSubWindow* frmMainView::AddChild(QWidget* view, const char* key, Child child
     }
     connect(view, &QObject::destroyed, this, [this, child] {
         if (closing_) return;
+        // The dying view is a bare QObject by now: forget it before anything reads the pointer.
+        switch (child) {
+            case Child::Graph:
+                graph_ = nullptr;
+                break;
+            case Child::Log:
+                log_ = nullptr;
+                break;
+            case Child::Leases:
+                leases_ = nullptr;
+                break;
+        }
         SaveWindowsPos();
         ctl_.ChildClosed(child);
     });

@@ -27,17 +27,11 @@ namespace {
 using modMain::frmAlpha;
 using platform::IPrompt;
 
+// The application object comes from the shared GUI test environment, which ends it before the
+// leak check (Qt's font caches go with it).
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "views_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        auto* a = new QApplication(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        return a;
-    }();
-    return *app;
+    QApplication::setQuitOnLastWindowClosed(false);
+    return *qApp;
 }
 
 class ViewsTest : public ::testing::Test {
