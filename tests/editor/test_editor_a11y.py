@@ -1,14 +1,16 @@
-"""kestzone as a screen reader sees it: under Xvfb with a session bus and the accessibility bus,
-every control of the main window and of the record dialog has a role and a name (AT-SPI)."""
+"""kestzone as a screen reader sees it: on a desktop of its own (Xvfb, a session bus, the
+accessibility bus), every control of the main window and of the record dialog has a role and a
+name (AT-SPI)."""
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from a11y_desktop import desktop, missing_tools  # noqa: E402
 
 # Roles a user works with; each needs a name a screen reader can say.
 CONTROLS = {"push button", "toggle button", "check box", "combo box", "text", "list",
@@ -27,9 +29,9 @@ def kestzone(request):
     path = os.environ.get("KESTZONE", "")
     if not path or not os.access(path, os.X_OK):
         pytest.fail("kestzone not given ($KESTZONE)")
-    for tool in ("xvfb-run", "dbus-run-session"):
-        if not shutil.which(tool):
-            pytest.fail(f"{tool} missing (scripts/install-deps.sh)")
+    lack = missing_tools()
+    if lack:
+        pytest.fail(lack + " (scripts/install-deps.sh)")
     return path
 
 
@@ -112,33 +114,15 @@ def test_every_control_has_a_name(kestzone, tmp_path):
     (home / "data" / "example.com.dns").write_bytes(ZONE.encode())
     walker = tmp_path / "walker.py"
     walker.write_text(WALKER)
-    runtime = tmp_path / "runtime"
-    runtime.mkdir(mode=0o700)
-    env = {
-        "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-        "HOME": str(tmp_path),
-        "XDG_RUNTIME_DIR": str(runtime),
-        "XDG_CONFIG_HOME": str(tmp_path / "config"),
-        "KESTRUNE_HOME": str(home),
-        "QT_QPA_PLATFORM": "xcb",
-        "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-        "QT_ACCESSIBILITY": "1",
-        "NO_AT_BRIDGE": "0",
-    }
-    # kestzone looks for the accessibility bus once, at start: start it when the bus answers.
-    session = (
-        "/usr/libexec/at-spi-bus-launcher --launch-immediately & "
-        "sleep_pid=$!; n=0; "
-        "until dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
-        "org.a11y.Bus.GetAddress >/dev/null 2>&1; do "
-        "n=$((n+1)); [ $n -gt 600 ] && exit 3; sleep 0.1; done; "
-        f"'{kestzone}' & app=$!; "
-        f"/usr/bin/python3 '{walker}' kestzone '{','.join(sorted(CONTROLS))}'; rc=$?; "
-        "kill $app $sleep_pid 2>/dev/null; wait $app; exit $rc"
-    )
-    r = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "dbus-run-session",
-                        "--", "sh", "-c", session], env=env, capture_output=True, text=True,
-                       timeout=240)
+    with desktop(tmp_path) as env:
+        env["KESTRUNE_HOME"] = str(home)
+        app = subprocess.Popen([kestzone], env=env)
+        try:
+            r = subprocess.run([sys.executable, str(walker), "kestzone", ",".join(sorted(CONTROLS))],
+                               env=env, capture_output=True, text=True, timeout=240)
+        finally:
+            app.terminate()
+            app.wait(timeout=30)
     assert r.returncode == 0, r.stdout + r.stderr
     rows = [line.split("\t") for line in r.stdout.splitlines() if "\t" in line]
     print("\n".join("\t".join(row) for row in rows))

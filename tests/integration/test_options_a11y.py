@@ -1,18 +1,17 @@
 """The options dialog as a screen reader sees it: under Xvfb with a session bus and the AT-SPI
 bus, every control on every tab is listed with a role and a name (options_driver --show)."""
 import json
-import os
-import shutil
-import socket
 import subprocess
 import sys
-import time
+from pathlib import Path
 
 import pytest
 
 from test_options import driver_path
 
-LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+import a11y_desktop  # noqa: E402
+
 
 # Run in a process of its own, so pyatspi meets the test's buses. Prints the role and name of
 # everything the dialog shows, as JSON.
@@ -48,94 +47,18 @@ CONTROL_ROLES = {"push button", "check box", "combo box", "text", "list", "page 
                  "scroll bar", "spin button", "list item", "radio button", "entry"}
 
 
-def x_accepts(display):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    try:
-        s.connect(f"/tmp/.X11-unix/X{display}")
-        return True
-    except OSError:
-        return False
-    finally:
-        s.close()
-
-
-def start_xvfb(tmp_path, procs):
-    """An Xvfb on a display of its own; returns ":n". One that ends or does not accept is
-    started again. -noreset: a server that resets when its last client leaves (the probe here,
-    the AT-SPI launcher) refuses the connections made in the meantime."""
-    for attempt in range(10):
-        display_file = tmp_path / f"display{attempt}"
-        with open(display_file, "w") as f:
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(f.fileno()), "-screen", "0",
-                                     "1280x1024x24", "-nolisten", "tcp", "-noreset"],
-                                    pass_fds=(f.fileno(),),
-                                    stdout=subprocess.DEVNULL,
-                                    stderr=open(tmp_path / f"xvfb{attempt}.log", "w"))
-        procs.append(xvfb)
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and xvfb.poll() is None and not (
-                display_file.read_text().strip()):
-            time.sleep(0.05)
-        display = display_file.read_text().strip()
-        if display and xvfb.poll() is None and x_accepts(display):
-            return ":" + display
-        xvfb.terminate()
-        xvfb.wait()
-    raise AssertionError("Xvfb did not start")
-
-
-def wait_for_a11y_bus(env):
-    """Waits until the AT-SPI bus answers on the session bus, so the dialog finds it at start."""
-    ask = ["dbus-send", "--session", "--dest=org.a11y.Bus", "--print-reply", "/org/a11y/bus",
-           "org.a11y.Bus.GetAddress"]
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        if subprocess.run(ask, env=env, capture_output=True, timeout=60).returncode == 0:
-            return
-        time.sleep(0.05)
-    raise AssertionError("the AT-SPI bus never answered")
-
-
 @pytest.fixture
 def desktop(tmp_path):
     """Xvfb, a session bus and the AT-SPI bus; yields the environment for programs on them."""
-    for tool in ("Xvfb", "dbus-daemon", "dbus-send"):
-        if not shutil.which(tool):
-            pytest.skip(f"{tool} is not installed (xvfb, dbus)")
-    if not os.access(LAUNCHER, os.X_OK):
-        pytest.skip("at-spi2-core is not installed")
-    if subprocess.run([sys.executable, "-c", "import pyatspi"], capture_output=True).returncode:
-        pytest.skip("python3-pyatspi is not installed")
-    procs = []
-    runtime = tmp_path / "runtime"
-    runtime.mkdir(mode=0o700)
-    env = dict(os.environ)
-    env.update({"XDG_RUNTIME_DIR": str(runtime), "HOME": str(tmp_path),
-                "XDG_CONFIG_HOME": str(tmp_path / "config")})
-    try:
-        env["DISPLAY"] = start_xvfb(tmp_path, procs)
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               stdout=subprocess.PIPE, env=env, text=True)
-        procs.append(bus)
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
-        procs.append(subprocess.Popen([LAUNCHER, "--launch-immediately"], env=env,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        wait_for_a11y_bus(env)
+    lack = a11y_desktop.missing_tools()
+    if lack:
+        pytest.skip(lack)
+    with a11y_desktop.desktop(tmp_path) as env:
         yield env
-    finally:
-        for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
 
 
 def test_every_control_on_every_tab_has_a_name(desktop, kestserv_path, tmp_path):
-    env = dict(desktop)
-    env.update({"QT_QPA_PLATFORM": "xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-                "QT_ACCESSIBILITY": "1"})
+    env = desktop
     dialog = subprocess.Popen([driver_path(kestserv_path), "--show"], env=env,
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=open(tmp_path / "dialog.log", "w"), text=True)
