@@ -1,4 +1,4 @@
-// Opens every zone dialog at once with realistic content, for the accessibility check
+// Opens every zone dialog (and the reverse zone chooser) at once with realistic content, for the accessibility check
 // (atspi_zone_dialogs.py) and for looking at them. The program folder is a temporary one.
 #include <QApplication>
 #include <QTemporaryDir>
@@ -11,6 +11,7 @@
 #include "tests/support/recording_prompt.h"
 #include "ui_frmArpaEdit.h"
 #include "ui_frmArpaFill.h"
+#include "ui_frmFindReverse.h"
 
 using namespace editor;
 
@@ -70,15 +71,19 @@ int main(int argc, char** argv) {
     lu.LookUp();
     frmArpaLUView luView(lu);
     luView.Pull();
-    QDialog editView, fillView;
+    QDialog editView, fillView, findView;
     Ui::frmArpaEdit editUi;
     editUi.setupUi(&editView);
     editUi.txtIPShown->setText(QStringLiteral("192.168.1.65"));
     Ui::frmArpaFill fillUi;
     fillUi.setupUi(&fillView);
+    Ui::frmFindReverse findUi;
+    findUi.setupUi(&findView);
+    findUi.List1->addItems({QStringLiteral("1.168.192.in-addr.arpa"),
+                            QStringLiteral("64/26.1.168.192.in-addr.arpa")});
     for (QDialog* d : {static_cast<QDialog*>(&zoneView), static_cast<QDialog*>(&quickView),
                        static_cast<QDialog*>(&copyView), static_cast<QDialog*>(&arpaView),
-                       static_cast<QDialog*>(&luView), &editView, &fillView}) {
+                       static_cast<QDialog*>(&luView), &editView, &fillView, &findView}) {
         d->setModal(false);
         d->show();
     }
