@@ -20,47 +20,19 @@
 #include "editor/frmMainView.h"
 #include "editor/frmRecView.h"
 #include "tests/editor/editor_fixture.h"
+#include "tests/editor/view_checks.h"
 #include "tests/support/recording_launcher.h"
 #include "tests/widgets/gui_env.h"
 #include "widgets/ctlIP.h"
 #include "widgets/ctlTTL.h"
 
 using namespace editor;
+using kest::test::Child;
+using kest::test::ExpectNamed;
+using kest::test::Open;
+using kest::test::Shot;
 
 namespace {
-
-template <typename T>
-T* Child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
-
-// Saves a picture of the window when KEST_SHOTS_DIR names a folder.
-void Shot(QWidget* w, const std::string& name) {
-    const char* dir = std::getenv("KEST_SHOTS_DIR");
-    if (!dir || !*dir) return;
-    QApplication::processEvents();
-    w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
-}
-
-// Every control a user can reach has a name a screen reader can say.
-void ExpectNamed(QWidget* top) {
-    for (QWidget* w : top->findChildren<QWidget*>()) {
-        const bool control = qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
-                             qobject_cast<QAbstractButton*>(w) || qobject_cast<QListWidget*>(w) ||
-                             qobject_cast<QTreeWidget*>(w) || qobject_cast<QScrollBar*>(w) ||
-                             qobject_cast<ctlIP*>(w) || qobject_cast<ctlTTL*>(w);
-        if (!control || w->objectName().startsWith(QLatin1String("qt_"))) continue;
-        const QString name = w->accessibleName().isEmpty() && qobject_cast<QAbstractButton*>(w)
-                                 ? static_cast<QAbstractButton*>(w)->text()
-                                 : w->accessibleName();
-        // Scroll bars inside item views belong to Qt; ours (the TTL spin bars) are named.
-        if (qobject_cast<QScrollBar*>(w) && w->objectName().isEmpty()) continue;
-        EXPECT_FALSE(name.isEmpty())
-            << w->metaObject()->className() << " " << w->objectName().toStdString();
-    }
-}
 
 class ViewsTest : public ::testing::Test, protected kest::test::EditorFixture {
   protected:
@@ -82,11 +54,6 @@ class ViewsTest : public ::testing::Test, protected kest::test::EditorFixture {
         for (const auto& r : ed.Zone.Records)
             if (r.Name == name && r.RecType == type) return r.KeyNo;
         return "";
-    }
-    bool Open(QWidget* w) {
-        w->show();
-        w->activateWindow();
-        return QTest::qWaitForWindowActive(w);
     }
     void Type(const char* text) { kest::test::TypeKeys(text); }
 

@@ -20,6 +20,7 @@
 #include "editor/frmMainView.h"
 #include "editor/zone_views.h"
 #include "platform/settings_store.h"
+#include "tests/editor/view_checks.h"
 #include "tests/editor/zones_fixture.h"
 #include "tests/support/recording_launcher.h"
 #include "tests/widgets/gui_env.h"
@@ -27,47 +28,12 @@
 #include "widgets/ctlTTL.h"
 
 using namespace editor;
+using kest::test::Child;
+using kest::test::ExpectNamed;
+using kest::test::Open;
+using kest::test::Shot;
 
 namespace {
-
-template <typename T>
-T* Child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(c, nullptr) << name;
-    return c;
-}
-
-void Shot(QWidget* w, const std::string& name) {
-    const char* dir = std::getenv("KEST_SHOTS_DIR");
-    if (!dir || !*dir) return;
-    QApplication::processEvents();
-    w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
-}
-
-// Every control a user can reach has an object name and a name a screen reader can say.
-void ExpectNamed(QWidget* top) {
-    EXPECT_FALSE(top->accessibleName().isEmpty());
-    for (QWidget* w : top->findChildren<QWidget*>()) {
-        const bool control = qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
-                             qobject_cast<QAbstractButton*>(w) || qobject_cast<QListWidget*>(w) ||
-                             qobject_cast<QTreeWidget*>(w) || qobject_cast<ctlIP*>(w) ||
-                             qobject_cast<ctlTTL*>(w) || qobject_cast<QTabWidget*>(w);
-        if (!control || w->objectName().startsWith(QLatin1String("qt_"))) continue;
-        // The parts inside the entry controls are theirs to name.
-        if (qobject_cast<ctlIP*>(w->parentWidget()) || qobject_cast<ctlTTL*>(w->parentWidget()))
-            continue;
-        if (qobject_cast<QAbstractButton*>(w) && w->objectName().isEmpty()) continue;  // tab bar
-        EXPECT_FALSE(w->objectName().isEmpty()) << w->metaObject()->className();
-        EXPECT_FALSE(w->accessibleName().isEmpty())
-            << w->metaObject()->className() << " " << w->objectName().toStdString();
-    }
-}
-
-bool Open(QWidget* w) {
-    w->show();
-    w->activateWindow();
-    return QTest::qWaitForWindowActive(w);
-}
 
 class FakeSocket : public ILookupSocket {
   public:
