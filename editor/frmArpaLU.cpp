@@ -6,21 +6,9 @@
 namespace editor {
 namespace {
 
+// The server's texts, but a server failure here means the parent's delegation is lame.
 std::string RcodeText(int rcode) {
-    switch (rcode) {
-        case 1:
-            return "Format Error - could not interpret the query.";
-        case 2:
-            return "Lame Delegation Problem!";
-        case 3:
-            return "Name does not exist!";
-        case 4:
-            return "Not implemented - no support for this query type.";
-        case 5:
-            return "Refused - will not answer this client or this query type.";
-        default:
-            return "Unknown error.";
-    }
+    return rcode == 2 ? "Lame Delegation Problem!" : modDNS::RCodeN(rcode);
 }
 
 class UdpLookupSocket : public ILookupSocket {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs with apt-get whatever Debian packages the build, the tests or the server need and are
-# not there yet. Run as root.
+# not there yet. Run as root. Usage: install-deps.sh [--run-only | --package-only] [PACKAGE...];
+# the packages named (the benchmarks' peers) come on top of the chosen set.
 set -euo pipefail
 
 packages=(
@@ -17,13 +18,16 @@ packages=(
     x11-apps netpbm xdotool
     udhcpc isc-dhcp-client
 )
-if [ "${1:-}" = "--run-only" ]; then
-    packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
-fi
-if [ "${1:-}" = "--package-only" ]; then
-    packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-              dpkg-dev)
-fi
+case "${1:-}" in
+    --run-only)
+        packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
+        shift ;;
+    --package-only)
+        packages=(build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+                  dpkg-dev)
+        shift ;;
+esac
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -33,7 +37,8 @@ done
 
 # The peer servers are only run by the tests, inside private namespaces: their packages must not
 # start (or enable) system services that would take port 53 from kestserv.
-declare -A peer_service=([bind9]=named [nsd]=nsd [knot]=knot [unbound]=unbound)
+declare -A peer_service=([bind9]=named [nsd]=nsd [knot]=knot [unbound]=unbound
+                         [kea-dhcp4-server]=kea-dhcp4-server)
 policy=/usr/sbin/policy-rc.d
 made_policy=0
 
