@@ -19,6 +19,7 @@
 #include "server/authority/clDNSAuthData.h"
 #include "server/dhcp/dhcp_sockets.h"
 #include "server/resolver/clDNSCache.h"
+#include "tests/support/alpha_start.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_prompt.h"
 #include "tests/support/temp_dir.h"
@@ -47,12 +48,7 @@ QCoreApplication& App() {
     return app;
 }
 
-// A UDP port that nobody held a moment ago.
-uint16_t FreePort() {
-    platform::UdpSocket probe;
-    EXPECT_TRUE(probe.Bind("127.0.0.1", 0));
-    return probe.LocalPort();
-}
+using kest::test::FreePort;
 
 class AlphaTest : public ::testing::Test {
   protected:

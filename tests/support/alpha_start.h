@@ -13,18 +13,21 @@
 
 namespace kest::test {
 
+// A UDP port on loopback that nobody held a moment ago (0 when none could be bound).
+inline uint16_t FreePort() {
+    platform::UdpSocket probe;
+    EXPECT_TRUE(probe.Bind("127.0.0.1", 0));
+    return probe.IsOpen() ? probe.LocalPort() : 0;
+}
+
 // make builds the server object (not started) for a DNS port; start starts it.
 inline std::unique_ptr<modMain::frmAlpha> StartOnFreePort(
     const std::function<std::unique_ptr<modMain::frmAlpha>(uint16_t port)>& make,
     void (modMain::frmAlpha::*start)() = &modMain::frmAlpha::Begin) {
     std::unique_ptr<modMain::frmAlpha> alpha;
     for (int attempt = 0; attempt < 20; ++attempt) {
-        uint16_t port = 0;
-        {
-            platform::UdpSocket probe;
-            if (!probe.Bind("127.0.0.1", 0)) continue;
-            port = probe.LocalPort();
-        }
+        const uint16_t port = FreePort();
+        if (port == 0) continue;
         alpha.reset();  // the old one puts back the error sink it found
         alpha = make(port);
         ((*alpha).*start)();

@@ -34,11 +34,7 @@ QCoreApplication& App() {
     return app;
 }
 
-uint16_t FreePort() {
-    platform::UdpSocket probe;
-    EXPECT_TRUE(probe.Bind("127.0.0.1", 0));
-    return probe.LocalPort();
-}
+using kest::test::FreePort;
 
 bool HasLine(const std::filesystem::path& file, const std::string& line) {
     const auto text = platform::ReadFile(file);

@@ -97,20 +97,34 @@ class MainTest : public ::testing::Test {
         Make();
     }
 
-    frmAlpha& Make() {
-        main_.reset();
-        alpha_.reset();
+    std::unique_ptr<frmAlpha> NewAlpha(bool display) {
         modMain::HostServices h;
         h.clock = &clock_;
         h.prompt = &prompt_;
         h.launcher = &launcher_;
         h.programDir = home_;
-        h.displayAvailable = true;
-        alpha_ = std::make_unique<frmAlpha>(h);
-        alpha_->LoadSettings({});
-        alpha_->settings.DNSBind = "127.0.0.1";
+        h.displayAvailable = display;
+        auto a = std::make_unique<frmAlpha>(h);
+        a->LoadSettings({});
+        a->settings.DNSBind = "127.0.0.1";
+        return a;
+    }
+
+    frmAlpha& Make() {
+        main_.reset();
+        alpha_.reset();
+        alpha_ = NewAlpha(true);
         NewMain();
         return *alpha_;
+    }
+
+    // A server started on a free port (the main window is made by the test).
+    void StartRunning() {
+        alpha_ = kest::test::StartOnFreePort([this](uint16_t port) {
+            auto a = NewAlpha(false);
+            a->settings.DNSPort = port;
+            return a;
+        });
     }
 
     void NewMain() {
@@ -242,18 +256,7 @@ TEST_F(MainTest, StartPauseFollowsTheStateAfterTheCommand) {
 
     blocker.reset();
     prompt_ = {};
-    alpha_ = kest::test::StartOnFreePort([this](uint16_t port) {
-        modMain::HostServices h;
-        h.clock = &clock_;
-        h.prompt = &prompt_;
-        h.launcher = &launcher_;
-        h.programDir = home_;
-        auto a = std::make_unique<frmAlpha>(h);
-        a->LoadSettings({});
-        a->settings.DNSBind = "127.0.0.1";
-        a->settings.DNSPort = port;
-        return a;
-    });
+    StartRunning();
     NewMain();
     ASSERT_TRUE(alpha_->Running);
     EXPECT_EQ(main_->StartStopCaption(), "&Pause Server");
@@ -373,18 +376,7 @@ TEST_F(MainTest, ChildWindowsFlagsLogAndBars) {
 }
 
 TEST_F(MainTest, MinimisedOrClosedMainWindowLeavesTheServerRunning) {
-    alpha_ = kest::test::StartOnFreePort([this](uint16_t port) {
-        modMain::HostServices h;
-        h.clock = &clock_;
-        h.prompt = &prompt_;
-        h.launcher = &launcher_;
-        h.programDir = home_;
-        auto a = std::make_unique<frmAlpha>(h);
-        a->LoadSettings({});
-        a->settings.DNSBind = "127.0.0.1";
-        a->settings.DNSPort = port;
-        return a;
-    });
+    StartRunning();
     NewMain();
     int unloads = 0;
     alpha_->OnUnload = [&] { ++unloads; };

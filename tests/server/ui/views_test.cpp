@@ -198,11 +198,7 @@ TEST_F(ViewsTest, TrayTipAndStatusPanelFollowTheStatus) {
     EXPECT_EQ(tray.Tip(), "ns1.lan\nPaused");
     EXPECT_EQ(Main()->findChild<QLabel*>("pnlStatus")->text(), "Paused");
     EXPECT_EQ(Main()->findChild<QAction*>("mnuStartStop")->text(), "&Start Server");
-    {
-        platform::UdpSocket probe;  // a port nobody held a moment ago
-        ASSERT_TRUE(probe.Bind("127.0.0.1", 0));
-        alpha_->settings.DNSPort = probe.LocalPort();
-    }
+    alpha_->settings.DNSPort = kest::test::FreePort();
     Trigger("mnuStartStop");
     EXPECT_TRUE(alpha_->Running);
     EXPECT_EQ(tray.Tip(), "ns1.lan\nUptime...");
