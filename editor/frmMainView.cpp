@@ -9,15 +9,14 @@
 #include <QToolButton>
 
 #include "editor/frmRecView.h"
+#include "widgets/qt_text.h"
 #include "ui_frmFindReverse.h"
 #include "ui_frmMain.h"
 
 namespace editor {
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+using kestwidgets::Q;
 
 // The hourglass while a zone is read or the list is rebuilt.
 class Busy {

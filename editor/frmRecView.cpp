@@ -6,19 +6,15 @@
 
 #include "platform/paths.h"
 #include "widgets/lock_edit.h"
+#include "widgets/qt_text.h"
 #include "ui_frmRec.h"
 
 namespace editor {
 namespace {
 
 using kestwidgets::LockEdit;
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
+using kestwidgets::Q;
+using kestwidgets::S;
 
 QString Caption(const char* text) {
     QString s = QString::fromLatin1(text);

@@ -12,6 +12,7 @@
 
 #include "platform/paths.h"
 #include "widgets/lock_edit.h"
+#include "widgets/qt_text.h"
 #include "ui_frmArpa.h"
 #include "ui_frmArpaEdit.h"
 #include "ui_frmArpaFill.h"
@@ -24,13 +25,8 @@ namespace editor {
 namespace {
 
 using kestwidgets::LockEdit;
-
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
+using kestwidgets::Q;
+using kestwidgets::S;
 
 void Lock(ctlTTL* ttl, bool locked) {
     ttl->SetLocked(locked);

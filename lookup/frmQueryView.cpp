@@ -14,14 +14,13 @@
 #include <QToolButton>
 
 #include "platform/settings_store.h"
+#include "widgets/qt_text.h"
 #include "ui_frmQuery.h"
 
 namespace lookup {
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+using kestwidgets::Q;
 
 void SetItems(QComboBox* box, const std::vector<std::string>& items) {
     if (box->count() == static_cast<int>(items.size())) return;

@@ -14,16 +14,13 @@
 #include "ui_frmOptions.h"
 #include "widgets/ctlIP.h"
 #include "widgets/ctlTTL.h"
+#include "widgets/qt_text.h"
 
 namespace modOptions {
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-std::string S(const QString& s) {
-    return s.toStdString();
-}
+using kestwidgets::Q;
+using kestwidgets::S;
 
 void SetItems(QComboBox* box, const std::vector<std::string>& items, const std::string& current) {
     const QSignalBlocker block(box);

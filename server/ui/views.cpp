@@ -24,6 +24,7 @@
 #include "platform/tray.h"
 #include "server/activity_log.h"
 #include "server/error_report.h"
+#include "widgets/qt_text.h"
 #include "ui_frmGraph.h"
 #include "ui_frmLeases.h"
 #include "ui_frmLog.h"
@@ -32,9 +33,7 @@
 namespace serverui {
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+using kestwidgets::Q;
 
 // The status panel's picture: green running, red stopped.
 QPixmap StatePicture(bool running) {
