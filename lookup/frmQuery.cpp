@@ -233,15 +233,7 @@ void frmQuery::LookUp(const std::string& typeWord) {
         modDNS::AppendShortL(query_, 1);
 
         SetStatus("Resolving IP address of name server " + serverText, StatusIcon::Ready);
-        busy_ = Work::Resolving;
-        pending_ = word == "AXFR" ? Work::Zone : Work::Udp;
-        stopEnabled_ = true;
-        if (IsIPAddress(serverText)) {
-            Connect(serverText);
-        } else {
-            net_.Resolve(++ticket_, serverText);
-        }
-        Changed();
+        StartWork(word == "AXFR" ? Work::Zone : Work::Udp, serverText);
     } catch (...) {
         kest::ReportError("frmQuery LookUp");
     }
@@ -259,6 +251,19 @@ void frmQuery::OnResolved(uint64_t ticket, const std::string& ip, const std::str
     } catch (...) {
         kest::ReportError("frmQuery OnResolved");
     }
+}
+
+// The server's address first (a host name is resolved without blocking), then the work.
+void frmQuery::StartWork(Work work, const std::string& serverText) {
+    busy_ = Work::Resolving;
+    pending_ = work;
+    stopEnabled_ = true;
+    if (IsIPAddress(serverText)) {
+        Connect(serverText);
+    } else {
+        net_.Resolve(++ticket_, serverText);
+    }
+    Changed();
 }
 
 void frmQuery::Connect(const std::string& ip) {
@@ -447,15 +452,7 @@ void frmQuery::Whois(bool fresh) {
     AddHistory();
     output_.clear();
     SetStatus("Resolving IP address of WHOIS server " + serverText, StatusIcon::Ready);
-    busy_ = Work::Resolving;
-    pending_ = Work::Whois;
-    stopEnabled_ = true;
-    if (IsIPAddress(serverText)) {
-        Connect(serverText);
-    } else {
-        net_.Resolve(++ticket_, serverText);
-    }
-    Changed();
+    StartWork(Work::Whois, serverText);
 }
 
 void frmQuery::WhoisClosed() {

@@ -119,6 +119,7 @@ class frmQuery : public INetEvents {
   private:
     enum class Work { None, Resolving, Udp, Zone, Whois };
     void Whois(bool fresh);
+    void StartWork(Work work, const std::string& serverText);
     void Connect(const std::string& ip);
     void SetBusyInputs();
     void Reenable();
